@@ -1,0 +1,51 @@
+#include "link.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace talvek::tools {
+
+namespace {
+// Datagrams sent back to back before the pacer looks at the clock again;
+// small enough that a burst stays far below a default socket buffer.
+constexpr size_t BURST = 16;
+}  // namespace
+
+Link::Link(std::string host_, uint16_t port_, const ImpairmentOptions& options)
+    : host(std::move(host_)), port(port_), impairment(options) {}
+
+bool Link::open() { return sock.bind(0); }
+
+void Link::send_now(const Datagram& datagram) {
+    // A full send buffer is not a loss on our side: wait for room.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int n = sock.send(datagram.data(), datagram.size(), host.c_str(), port);
+        if (n >= 0) {
+            ++totals.datagrams_sent;
+            totals.bytes_sent += static_cast<uint64_t>(n);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    ++totals.send_failures;
+}
+
+void Link::send_paced(const std::vector<Datagram>& datagrams, Clock::time_point deadline) {
+    const Impairment::Emit emit = [this](const Datagram& d) { send_now(d); };
+    const Clock::time_point start = Clock::now();
+    const auto span = deadline > start ? deadline - start : Clock::duration::zero();
+    const size_t total = datagrams.size();
+    for (size_t i = 0; i < total; ++i) {
+        if (i % BURST == 0 && i > 0) {
+            const auto due = start + span * static_cast<Clock::rep>(i) / static_cast<Clock::rep>(total);
+            std::this_thread::sleep_until(due);
+        }
+        impairment.push(datagrams[i], emit);
+    }
+}
+
+void Link::flush() {
+    impairment.flush([this](const Datagram& d) { send_now(d); });
+}
+
+}  // namespace talvek::tools

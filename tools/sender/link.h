@@ -1,0 +1,50 @@
+#pragma once
+// The sender's side of the loopback link: one socket, the impairments, and
+// pacing that spreads a frame's datagrams over its frame interval, as a real
+// sender would, instead of one burst that overruns the receiver's buffer.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fragmenter.h"
+#include "impairment.h"
+#include "udp_socket.h"
+
+namespace talvek::tools {
+
+struct LinkCounts {
+    uint64_t datagrams_sent = 0;
+    uint64_t bytes_sent = 0;
+    uint64_t send_failures = 0;
+};
+
+class Link {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    Link(std::string host, uint16_t port, const ImpairmentOptions& impairment);
+
+    bool open();  // binds 127.0.0.1 on a port the system chooses
+
+    // Sends the datagrams through the impairments, spread evenly until
+    // `deadline` (all at once when it has passed).
+    void send_paced(const std::vector<Datagram>& datagrams, Clock::time_point deadline);
+    void flush();
+
+    UDPSocket& socket() { return sock; }
+    const LinkCounts& counts() const { return totals; }
+    const ImpairmentCounts& impairment_counts() const { return impairment.counts(); }
+
+private:
+    void send_now(const Datagram& datagram);
+
+    std::string host;
+    uint16_t port;
+    UDPSocket sock;
+    Impairment impairment;
+    LinkCounts totals;
+};
+
+}  // namespace talvek::tools

@@ -1,0 +1,125 @@
+#include "sender_options.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace talvek::tools {
+
+namespace {
+
+bool parse_number(const char* text, double& out) {
+    char* end = nullptr;
+    out = std::strtod(text, &end);
+    return end != text && *end == '\0';
+}
+
+bool parse_integer(const char* text, long min, long max, long& out) {
+    char* end = nullptr;
+    out = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && out >= min && out <= max;
+}
+
+bool parse_rate(const char* text, double& out) {
+    return parse_number(text, out) && out >= 0.0 && out <= 1.0;
+}
+
+}  // namespace
+
+void print_sender_usage(const char* program) {
+    std::fprintf(stderr,
+                 "Usage: %s <mode> --port <port> [options]\n"
+                 "Plays the host application toward a player or preview over loopback UDP.\n"
+                 "Modes:\n"
+                 "  preview            raw test-pattern frames, as the host sends them to preview\n"
+                 "Options:\n"
+                 "  --port <port>      target port (required)\n"
+                 "  --host <ip>        target address (default 127.0.0.1)\n"
+                 "  --width <w>        frame width (default 1280)\n"
+                 "  --height <h>       frame height (default 720)\n"
+                 "  --fps <rate>       frames per second (default 30)\n"
+                 "  --frames <n>       send n frames, then stop\n"
+                 "  --seconds <s>      send for s seconds (default 5; ignored with --frames)\n"
+                 "  --first-frame <n>  number of the first frame (default 1)\n"
+                 "  --drop <rate>      lose each datagram with this chance (0 to 1)\n"
+                 "  --dup <rate>       send each datagram twice with this chance\n"
+                 "  --reorder <rate>   hold each datagram back with this chance\n"
+                 "  --reorder-depth <n> a held datagram goes out after 1..n others (default 8)\n"
+                 "  --seed <n>         seed of the impairments (default 1)\n"
+                 "  --verbose          one line per frame\n"
+                 "  --quiet            only the final summary\n",
+                 program);
+}
+
+bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
+    if (argc < 2 || argv[1][0] == '-') {
+        std::fprintf(stderr, "[Sender] Error: the first argument must be a mode\n");
+        return false;
+    }
+    o.mode = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        const char* name = argv[i];
+        if (std::strcmp(name, "--verbose") == 0) {
+            o.verbose = true;
+            continue;
+        }
+        if (std::strcmp(name, "--quiet") == 0) {
+            o.quiet = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "[Sender] Error: %s needs a value\n", name);
+            return false;
+        }
+        const char* value = argv[++i];
+        long n = 0;
+        bool ok = true;
+        if (std::strcmp(name, "--port") == 0) {
+            ok = parse_integer(value, 1, 65535, n);
+            o.port = static_cast<uint16_t>(n);
+        } else if (std::strcmp(name, "--host") == 0) {
+            o.host = value;
+        } else if (std::strcmp(name, "--width") == 0) {
+            ok = parse_integer(value, 1, 16384, n);
+            o.width = static_cast<int>(n);
+        } else if (std::strcmp(name, "--height") == 0) {
+            ok = parse_integer(value, 1, 16384, n);
+            o.height = static_cast<int>(n);
+        } else if (std::strcmp(name, "--fps") == 0) {
+            ok = parse_number(value, o.fps) && o.fps > 0.0 && o.fps <= 1000.0;
+        } else if (std::strcmp(name, "--frames") == 0) {
+            ok = parse_integer(value, 1, 1L << 31, o.frames);
+        } else if (std::strcmp(name, "--seconds") == 0) {
+            ok = parse_number(value, o.seconds) && o.seconds > 0.0;
+        } else if (std::strcmp(name, "--first-frame") == 0) {
+            ok = parse_integer(value, 0, UINT32_MAX, n);
+            o.first_frame = static_cast<uint32_t>(n);
+        } else if (std::strcmp(name, "--drop") == 0) {
+            ok = parse_rate(value, o.impairment.drop_rate);
+        } else if (std::strcmp(name, "--dup") == 0) {
+            ok = parse_rate(value, o.impairment.dup_rate);
+        } else if (std::strcmp(name, "--reorder") == 0) {
+            ok = parse_rate(value, o.impairment.reorder_rate);
+        } else if (std::strcmp(name, "--reorder-depth") == 0) {
+            ok = parse_integer(value, 1, 100000, n);
+            o.impairment.reorder_depth = static_cast<int>(n);
+        } else if (std::strcmp(name, "--seed") == 0) {
+            ok = parse_integer(value, 0, UINT32_MAX, n);
+            o.impairment.seed = static_cast<uint32_t>(n);
+        } else {
+            std::fprintf(stderr, "[Sender] Error: unknown option %s\n", name);
+            return false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "[Sender] Error: bad value for %s: %s\n", name, value);
+            return false;
+        }
+    }
+    if (o.port == 0) {
+        std::fprintf(stderr, "[Sender] Error: --port is required\n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace talvek::tools
