@@ -49,10 +49,12 @@ int run_preview_mode(const SenderOptions& o) {
         fragment_options.first_sequence += static_cast<uint32_t>(datagrams.size());
         // Spread the datagrams over most of the interval, leaving slack so
         // a slow frame does not push the next one back.
+        const uint64_t dropped_before = link.impairment_counts().dropped;
         link.send_paced(datagrams, due + interval * 3 / 4);
 
         if (o.verbose) {
-            std::printf("[Sender] frame %u: %zu datagrams\n", frame_id, datagrams.size());
+            std::printf("[Sender] frame %u: %zu datagrams, %" PRIu64 " dropped\n", frame_id,
+                        datagrams.size(), link.impairment_counts().dropped - dropped_before);
             std::fflush(stdout);
         }
     }

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The live demo: preview showing the sender's moving test picture for a few
+# seconds. Without a display it runs under Xvfb and saves a screenshot.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+BIN=build
+OUT=${OUT:-$(pwd)/out}
+SECONDS_TO_RUN=${SECONDS_TO_RUN:-5}
+mkdir -p "$OUT"
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ]; then
+    # -displayfd lets Xvfb pick a free display and tell us which.
+    exec 3< <(Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp 2>/dev/null)
+    pids+=($!)
+    read -r number <&3
+    export DISPLAY=":$number"
+    headless=1
+    echo "[demo] no display: running under Xvfb on $DISPLAY"
+else
+    headless=0
+fi
+
+free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+# Waits for a window with this exact title and prints its id.
+window_id() {
+    for _ in $(seq 100); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+echo "== preview: raw 1280x720 test picture at 30 fps for ${SECONDS_TO_RUN} s"
+port=$(free_port)
+"$BIN/preview/preview" --port "$port" &
+pids+=($!)
+preview_pid=$!
+win=$(window_id "Stream Preview")
+"$BIN/tools/sender/sender" preview --port "$port" --fps 30 --seconds "$SECONDS_TO_RUN"
+if [ "$headless" -eq 1 ]; then
+    import -window "$win" "$OUT/preview.png"
+    echo "[demo] screenshot of the preview window: $OUT/preview.png"
+fi
+# SDL turns SIGTERM into a quit request: the same orderly shutdown as closing the window.
+kill -TERM "$preview_pid"
+wait "$preview_pid"
+echo "[demo] preview exited with status $?"

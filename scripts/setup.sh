@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need (Debian 12), then
+# configures and builds. Safe to run again: it installs only what is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+    # build
+    build-essential cmake ninja-build pkg-config
+    libsdl2-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libopus-dev
+    # tests and benchmarks
+    googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+    # Windows socket layer: cross compiler and runner
+    g++-mingw-w64-x86-64-posix wine64
+    # headless windows, screenshots and input
+    xvfb xauth x11-utils xdotool imagemagick libx11-dev libgl1-mesa-dri
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    echo "[setup] installing: ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+BUILD_DIR=${BUILD_DIR:-build}
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$BUILD_DIR"
+echo "[setup] built in $BUILD_DIR"

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Every test: the normal build, the AddressSanitizer/UndefinedBehaviorSanitizer
+# build (any report fails), and the Windows socket layer under wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc)
+
+scripts/setup.sh
+echo "== normal build"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== sanitizer build (address, undefined)"
+BUILD_DIR=build-asan scripts/setup.sh -DTALVEK_SANITIZE=ON -DTALVEK_BUILD_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== Windows socket layer (mingw-w64, wine)"
+scripts/windows_tests.sh
+
+echo "== all tests passed"

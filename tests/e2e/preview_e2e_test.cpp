@@ -1,0 +1,241 @@
+// The real preview process, fed over loopback by the real sender, looked at
+// through a private X server the way a user sees it.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "child_process.h"
+#include "test_pattern.h"
+#include "udp_socket.h"
+#include "x11_window.h"
+#include "xvfb_server.h"
+
+using namespace std::chrono_literals;
+using talvek::testing::ChildProcess;
+using talvek::testing::Screenshot;
+using talvek::testing::X11Display;
+
+namespace {
+
+const std::string PREVIEW = PREVIEW_PATH;
+const std::string SENDER = SENDER_PATH;
+const std::string USAGE = "Usage: " + PREVIEW +
+                          " --port <port> [--parent-port <port>] --width <w> --height <h> "
+                          "[--title <title>]\n";
+
+talvek::testing::XvfbServer* xvfb = nullptr;
+
+class PreviewEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!xvfb) xvfb = new talvek::testing::XvfbServer();
+    }
+    void SetUp() override { ASSERT_TRUE(xvfb->ok()) << "Xvfb did not start"; }
+
+    // Starts preview on a free port and waits for its window.
+    void start_preview(std::vector<std::string> extra = {}) {
+        port = talvek::testing::free_udp_port();
+        std::vector<std::string> argv = {PREVIEW, "--port", std::to_string(port)};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        preview = std::make_unique<ChildProcess>(argv, std::vector<std::string>{
+                                                            "SDL_VIDEODRIVER=x11"});
+        ASSERT_TRUE(preview->wait_for_output("[Preview] Ready to receive frames", 10s))
+            << preview->err();
+        window = display.wait_for_window("Stream Preview", 10s);
+        ASSERT_NE(window, 0u);
+    }
+
+    int run_sender(std::vector<std::string> extra, std::string* output = nullptr) {
+        std::vector<std::string> argv = {SENDER, "preview", "--port", std::to_string(port)};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        ChildProcess sender(argv);
+        int status = sender.wait(60s);
+        if (output) *output = sender.out();
+        return status;
+    }
+
+    void close_and_expect_clean_exit() {
+        ASSERT_TRUE(display.request_close(window));
+        EXPECT_EQ(preview->wait(10s), 0);
+        const std::string out = preview->out();
+        const std::string last = "[Preview] Shutting down\n";
+        ASSERT_GE(out.size(), last.size());
+        EXPECT_EQ(out.substr(out.size() - last.size()), last);
+    }
+
+    X11Display display;
+    unsigned short port = 0;
+    std::unique_ptr<ChildProcess> preview;
+    unsigned long window = 0;
+};
+
+// Share of screenshot pixels that match no source pixel near the spot the
+// stretch maps them to (nearest-neighbour scaling, so edges can shift).
+double mismatch_share(const Screenshot& shot, const std::vector<uint8_t>& source, int width,
+                      int height) {
+    size_t bad = 0;
+    for (int y = 0; y < shot.height; ++y) {
+        for (int x = 0; x < shot.width; ++x) {
+            const uint8_t* p = shot.pixel(x, y);
+            const int sx = x * width / shot.width;
+            const int sy = y * height / shot.height;
+            bool matched = false;
+            for (int dy = -2; dy <= 2 && !matched; ++dy) {
+                for (int dx = -2; dx <= 2 && !matched; ++dx) {
+                    const int cx = std::clamp(sx + dx, 0, width - 1);
+                    const int cy = std::clamp(sy + dy, 0, height - 1);
+                    const uint8_t* q = source.data() + (static_cast<size_t>(cy) * width + cx) * 4;
+                    matched = std::abs(p[0] - q[0]) < 8 && std::abs(p[1] - q[1]) < 8 &&
+                              std::abs(p[2] - q[2]) < 8;
+                }
+            }
+            if (!matched) ++bad;
+        }
+    }
+    return static_cast<double>(bad) / (static_cast<double>(shot.width) * shot.height);
+}
+
+TEST(PreviewCommandLine, NoArgumentsPrintsUsageAndFails) {
+    ChildProcess preview({PREVIEW});
+    EXPECT_EQ(preview.wait(10s), 1);
+    EXPECT_EQ(preview.err(), "[Preview] Error: --port is required\n" + USAGE);
+    EXPECT_EQ(preview.out(), "");
+}
+
+TEST(PreviewCommandLine, BadDimensionsPrintTheSizeAndFail) {
+    ChildProcess preview({PREVIEW, "--port", "5000", "--width", "-4"});
+    EXPECT_EQ(preview.wait(10s), 1);
+    EXPECT_EQ(preview.err(), "[Preview] Error: Invalid dimensions -4x720\n" + USAGE);
+}
+
+TEST_F(PreviewEndToEnd, ShowsTheSendersPictureAndClosesCleanly) {
+    start_preview();
+    int w = 0, h = 0;
+    ASSERT_TRUE(display.window_size(window, w, h));
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 360);
+
+    ASSERT_EQ(run_sender({"--frames", "12", "--fps", "20"}), 0);
+    std::this_thread::sleep_for(300ms);
+
+    Screenshot shot;
+    ASSERT_TRUE(display.capture(window, shot));
+    const uint32_t shown = talvek::tools::read_frame_number(shot.bgra.data(), shot.width,
+                                                            shot.height, shot.width * 4);
+    EXPECT_EQ(shown, 12u) << "the last frame sent is the one on screen";
+    const auto source = talvek::tools::make_test_pattern(1280, 720, 12);
+    EXPECT_LT(mismatch_share(shot, source, 1280, 720), 0.001);
+    shot.save_ppm(::testing::TempDir() + "preview_e2e.ppm");
+
+    close_and_expect_clean_exit();
+    EXPECT_EQ(preview->out().rfind("[Preview] Starting preview window (1280x720) on port " +
+                                       std::to_string(port) + "\n",
+                                   0),
+              0u);
+}
+
+TEST_F(PreviewEndToEnd, LossyStreamShowsOnlyCompleteFrames) {
+    start_preview();
+    // About a third of the 2634-datagram frames arrive whole at this rate.
+    std::string sender_out;
+    std::thread sender([&] {
+        run_sender({"--frames", "60", "--fps", "15", "--drop", "0.0004", "--seed", "3",
+                    "--verbose"},
+                   &sender_out);
+    });
+
+    std::vector<Screenshot> shots;
+    const auto end = std::chrono::steady_clock::now() + 4500ms;
+    while (std::chrono::steady_clock::now() < end) {
+        Screenshot shot;
+        if (display.capture(window, shot)) shots.push_back(std::move(shot));
+        std::this_thread::sleep_for(40ms);
+    }
+    sender.join();
+
+    std::set<uint32_t> complete, incomplete;
+    std::istringstream lines(sender_out);
+    for (std::string line; std::getline(lines, line);) {
+        unsigned frame = 0, datagrams = 0, dropped = 0;
+        if (std::sscanf(line.c_str(), "[Sender] frame %u: %u datagrams, %u dropped", &frame,
+                        &datagrams, &dropped) == 3) {
+            (dropped == 0 ? complete : incomplete).insert(frame);
+        }
+    }
+    ASSERT_EQ(complete.size() + incomplete.size(), 60u) << sender_out;
+    ASSERT_FALSE(incomplete.empty());
+    ASSERT_FALSE(complete.empty());
+
+    std::set<uint32_t> seen;
+    for (const Screenshot& shot : shots) {
+        const uint32_t n = talvek::tools::read_frame_number(shot.bgra.data(), shot.width,
+                                                            shot.height, shot.width * 4);
+        if (n == 0) continue;  // nothing shown yet
+        EXPECT_TRUE(complete.count(n)) << "frame " << n << " was shown but lost datagrams";
+        const auto source = talvek::tools::make_test_pattern(1280, 720, n);
+        EXPECT_LT(mismatch_share(shot, source, 1280, 720), 0.001) << "frame " << n;
+        seen.insert(n);
+    }
+    EXPECT_GE(seen.size(), 3u) << "too few frames on screen to tell";
+    close_and_expect_clean_exit();
+}
+
+TEST_F(PreviewEndToEnd, OddSizeAndOwnTitle) {
+    port = talvek::testing::free_udp_port();
+    preview = std::make_unique<ChildProcess>(
+        std::vector<std::string>{PREVIEW, "--port", std::to_string(port), "--width", "1281",
+                                 "--height", "721", "--title", "Odd one"},
+        std::vector<std::string>{"SDL_VIDEODRIVER=x11"});
+    ASSERT_TRUE(preview->wait_for_output("[Preview] Ready", 10s)) << preview->err();
+    window = display.wait_for_window("Odd one", 10s);
+    ASSERT_NE(window, 0u);
+    int w = 0, h = 0;
+    ASSERT_TRUE(display.window_size(window, w, h));
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 360);
+
+    std::vector<std::string> argv = {SENDER, "preview", "--port", std::to_string(port),
+                                     "--width", "1281", "--height", "721", "--frames", "5",
+                                     "--fps", "20"};
+    ChildProcess sender(argv);
+    ASSERT_EQ(sender.wait(30s), 0);
+    std::this_thread::sleep_for(300ms);
+    Screenshot shot;
+    ASSERT_TRUE(display.capture(window, shot));
+    const auto source = talvek::tools::make_test_pattern(1281, 721, 5);
+    EXPECT_LT(mismatch_share(shot, source, 1281, 721), 0.001);
+    close_and_expect_clean_exit();
+}
+
+TEST_F(PreviewEndToEnd, MalformedDatagramsAreDroppedSilently) {
+    start_preview();
+    talvek::UDPSocket sock;
+    ASSERT_TRUE(sock.bind(0));
+    std::vector<uint8_t> junk(2048, 0xFF);
+    for (size_t len : {size_t{1}, size_t{27}, size_t{39}, size_t{40}, size_t{41}, size_t{1440},
+                       size_t{2048}}) {
+        sock.send(junk.data(), len, "127.0.0.1", port);
+    }
+    std::vector<uint8_t> too_long(3000, 0);
+    sock.send(too_long.data(), too_long.size(), "127.0.0.1", port);  // beyond the 2048 buffer
+    ASSERT_EQ(run_sender({"--frames", "3", "--fps", "20"}), 0);
+    std::this_thread::sleep_for(300ms);
+
+    Screenshot shot;
+    ASSERT_TRUE(display.capture(window, shot));
+    EXPECT_EQ(talvek::tools::read_frame_number(shot.bgra.data(), shot.width, shot.height,
+                                               shot.width * 4),
+              3u);
+    close_and_expect_clean_exit();
+    // The oversized datagram is the only one reported.
+    EXPECT_EQ(preview->err().find("[UDPSocket] recvfrom() failed: 90\n") != std::string::npos,
+              true)
+        << preview->err();
+}
+
+}  // namespace
