@@ -25,7 +25,13 @@ else
     headless=0
 fi
 
-free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+# A UDP port nobody holds: /proc/net/udp lists the bound ones in hex.
+free_port() {
+    while :; do
+        port=$((20000 + RANDOM % 40000))
+        grep -qi ":$(printf '%04X' "$port") " /proc/net/udp /proc/net/udp6 2>/dev/null || { echo "$port"; return; }
+    done
+}
 
 # Waits for a window with this exact title and prints its id.
 window_id() {
@@ -39,9 +45,11 @@ window_id() {
 
 echo "== preview: raw 1280x720 test picture at 30 fps for ${SECONDS_TO_RUN} s"
 port=$(free_port)
-"$BIN/preview/preview" --port "$port" &
+"$BIN/preview/preview" --port "$port" > >(tee "$OUT/preview.log") 2>&1 &
 pids+=($!)
 preview_pid=$!
+# Send only once the port is bound, or the first frames go nowhere.
+for _ in $(seq 100); do grep -q "Ready to receive" "$OUT/preview.log" 2>/dev/null && break; sleep 0.1; done
 win=$(window_id "Stream Preview")
 "$BIN/tools/sender/sender" preview --port "$port" --fps 30 --seconds "$SECONDS_TO_RUN"
 if [ "$headless" -eq 1 ]; then
