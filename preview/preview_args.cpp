@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "decimal.h"
 #include "log.h"
 
 using talvek::log_err;
@@ -19,13 +20,13 @@ bool parse_args(int argc, char** argv, Args& args) {
         // Every option takes a value; standing last, it matches nothing.
         if (i + 1 >= argc) continue;
         if (std::strcmp(arg, "--port") == 0) {
-            args.port = static_cast<uint16_t>(std::atoi(argv[++i]));
+            args.port = static_cast<uint16_t>(talvek::to_int(argv[++i]));
         } else if (std::strcmp(arg, "--parent-port") == 0) {
-            args.parent_port = static_cast<uint16_t>(std::atoi(argv[++i]));
+            args.parent_port = static_cast<uint16_t>(talvek::to_int(argv[++i]));
         } else if (std::strcmp(arg, "--width") == 0) {
-            args.width = std::atoi(argv[++i]);
+            args.width = talvek::to_int(argv[++i]);
         } else if (std::strcmp(arg, "--height") == 0) {
-            args.height = std::atoi(argv[++i]);
+            args.height = talvek::to_int(argv[++i]);
         } else if (std::strcmp(arg, "--title") == 0) {
             args.title = argv[++i];
         }
