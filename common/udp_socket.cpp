@@ -31,7 +31,8 @@ bool would_block(int error) { return error == WSAEWOULDBLOCK; }
 void close_native(NativeSocket s) { closesocket(s); }
 bool make_non_blocking(NativeSocket s) {
     u_long on = 1;
-    return ioctlsocket(s, FIONBIO, &on) == 0;
+    // FIONBIO is built as an unsigned value, but ioctlsocket takes a long.
+    return ioctlsocket(s, static_cast<long>(FIONBIO), &on) == 0;
 }
 #else
 using NativeSocket = int;
