@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "child_process.h"
+#include "program_env.h"
 #include "test_pattern.h"
 #include "udp_socket.h"
 #include "x11_window.h"
@@ -28,12 +29,13 @@ const std::string USAGE = "Usage: " + PREVIEW +
                           " --port <port> [--parent-port <port>] --width <w> --height <h> "
                           "[--title <title>]\n";
 
-talvek::testing::XvfbServer* xvfb = nullptr;
+// One server for the whole program; destroyed (and so stopped) at exit.
+std::unique_ptr<talvek::testing::XvfbServer> xvfb;
 
 class PreviewEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!xvfb) xvfb = new talvek::testing::XvfbServer();
+        if (!xvfb) xvfb = std::make_unique<talvek::testing::XvfbServer>();
     }
     void SetUp() override { ASSERT_TRUE(xvfb->ok()) << "Xvfb did not start"; }
 
@@ -42,8 +44,7 @@ protected:
         port = talvek::testing::free_udp_port();
         std::vector<std::string> argv = {PREVIEW, "--port", std::to_string(port)};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        preview = std::make_unique<ChildProcess>(argv, std::vector<std::string>{
-                                                            "SDL_VIDEODRIVER=x11"});
+        preview = std::make_unique<ChildProcess>(argv, talvek::testing::program_env({"SDL_VIDEODRIVER=x11"}));
         ASSERT_TRUE(preview->wait_for_output("[Preview] Ready to receive frames", 10s))
             << preview->err();
         window = display.wait_for_window("Stream Preview", 10s);
@@ -57,6 +58,23 @@ protected:
         int status = sender.wait(60s);
         if (output) *output = sender.out();
         return status;
+    }
+
+    // Polls the window until it shows frame `expected` (a slow build may
+    // take a moment to draw the last frame); returns the last capture.
+    Screenshot wait_for_frame(uint32_t expected, std::chrono::milliseconds timeout) {
+        Screenshot shot;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        do {
+            if (display.capture(window, shot) && shown_frame(shot) == expected) break;
+            std::this_thread::sleep_for(50ms);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return shot;
+    }
+
+    static uint32_t shown_frame(const Screenshot& shot) {
+        return talvek::tools::read_frame_number(shot.bgra.data(), shot.width, shot.height,
+                                                shot.width * 4);
     }
 
     void close_and_expect_clean_exit() {
@@ -101,14 +119,15 @@ double mismatch_share(const Screenshot& shot, const std::vector<uint8_t>& source
 }
 
 TEST(PreviewCommandLine, NoArgumentsPrintsUsageAndFails) {
-    ChildProcess preview({PREVIEW});
+    ChildProcess preview({PREVIEW}, talvek::testing::program_env({}));
     EXPECT_EQ(preview.wait(10s), 1);
     EXPECT_EQ(preview.err(), "[Preview] Error: --port is required\n" + USAGE);
     EXPECT_EQ(preview.out(), "");
 }
 
 TEST(PreviewCommandLine, BadDimensionsPrintTheSizeAndFail) {
-    ChildProcess preview({PREVIEW, "--port", "5000", "--width", "-4"});
+    ChildProcess preview({PREVIEW, "--port", "5000", "--width", "-4"},
+                         talvek::testing::program_env({}));
     EXPECT_EQ(preview.wait(10s), 1);
     EXPECT_EQ(preview.err(), "[Preview] Error: Invalid dimensions -4x720\n" + USAGE);
 }
@@ -120,14 +139,10 @@ TEST_F(PreviewEndToEnd, ShowsTheSendersPictureAndClosesCleanly) {
     EXPECT_EQ(w, 640);
     EXPECT_EQ(h, 360);
 
-    ASSERT_EQ(run_sender({"--frames", "12", "--fps", "20"}), 0);
-    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(run_sender({"--frames", "12", "--fps", "10"}), 0);
 
-    Screenshot shot;
-    ASSERT_TRUE(display.capture(window, shot));
-    const uint32_t shown = talvek::tools::read_frame_number(shot.bgra.data(), shot.width,
-                                                            shot.height, shot.width * 4);
-    EXPECT_EQ(shown, 12u) << "the last frame sent is the one on screen";
+    const Screenshot shot = wait_for_frame(12, 5s);
+    EXPECT_EQ(shown_frame(shot), 12u) << "the last frame sent is the one on screen";
     const auto source = talvek::tools::make_test_pattern(1280, 720, 12);
     EXPECT_LT(mismatch_share(shot, source, 1280, 720), 0.001);
     shot.save_ppm(::testing::TempDir() + "preview_e2e.ppm");
@@ -173,8 +188,7 @@ TEST_F(PreviewEndToEnd, LossyStreamShowsOnlyCompleteFrames) {
 
     std::set<uint32_t> seen;
     for (const Screenshot& shot : shots) {
-        const uint32_t n = talvek::tools::read_frame_number(shot.bgra.data(), shot.width,
-                                                            shot.height, shot.width * 4);
+        const uint32_t n = shown_frame(shot);
         if (n == 0) continue;  // nothing shown yet
         EXPECT_TRUE(complete.count(n)) << "frame " << n << " was shown but lost datagrams";
         const auto source = talvek::tools::make_test_pattern(1280, 720, n);
@@ -190,7 +204,7 @@ TEST_F(PreviewEndToEnd, OddSizeAndOwnTitle) {
     preview = std::make_unique<ChildProcess>(
         std::vector<std::string>{PREVIEW, "--port", std::to_string(port), "--width", "1281",
                                  "--height", "721", "--title", "Odd one"},
-        std::vector<std::string>{"SDL_VIDEODRIVER=x11"});
+        talvek::testing::program_env({"SDL_VIDEODRIVER=x11"}));
     ASSERT_TRUE(preview->wait_for_output("[Preview] Ready", 10s)) << preview->err();
     window = display.wait_for_window("Odd one", 10s);
     ASSERT_NE(window, 0u);
@@ -199,14 +213,10 @@ TEST_F(PreviewEndToEnd, OddSizeAndOwnTitle) {
     EXPECT_EQ(w, 640);
     EXPECT_EQ(h, 360);
 
-    std::vector<std::string> argv = {SENDER, "preview", "--port", std::to_string(port),
-                                     "--width", "1281", "--height", "721", "--frames", "5",
-                                     "--fps", "20"};
-    ChildProcess sender(argv);
-    ASSERT_EQ(sender.wait(30s), 0);
-    std::this_thread::sleep_for(300ms);
-    Screenshot shot;
-    ASSERT_TRUE(display.capture(window, shot));
+    ASSERT_EQ(run_sender({"--width", "1281", "--height", "721", "--frames", "5", "--fps", "10"}),
+              0);
+    const Screenshot shot = wait_for_frame(5, 5s);
+    EXPECT_EQ(shown_frame(shot), 5u);
     const auto source = talvek::tools::make_test_pattern(1281, 721, 5);
     EXPECT_LT(mismatch_share(shot, source, 1281, 721), 0.001);
     close_and_expect_clean_exit();
@@ -223,18 +233,11 @@ TEST_F(PreviewEndToEnd, MalformedDatagramsAreDroppedSilently) {
     }
     std::vector<uint8_t> too_long(3000, 0);
     sock.send(too_long.data(), too_long.size(), "127.0.0.1", port);  // beyond the 2048 buffer
-    ASSERT_EQ(run_sender({"--frames", "3", "--fps", "20"}), 0);
-    std::this_thread::sleep_for(300ms);
-
-    Screenshot shot;
-    ASSERT_TRUE(display.capture(window, shot));
-    EXPECT_EQ(talvek::tools::read_frame_number(shot.bgra.data(), shot.width, shot.height,
-                                               shot.width * 4),
-              3u);
+    ASSERT_EQ(run_sender({"--frames", "3", "--fps", "10"}), 0);
+    EXPECT_EQ(shown_frame(wait_for_frame(3, 5s)), 3u);
     close_and_expect_clean_exit();
     // The oversized datagram is the only one reported.
-    EXPECT_EQ(preview->err().find("[UDPSocket] recvfrom() failed: 90\n") != std::string::npos,
-              true)
+    EXPECT_NE(preview->err().find("[UDPSocket] recvfrom() failed: 90\n"), std::string::npos)
         << preview->err();
 }
 
