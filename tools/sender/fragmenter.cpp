@@ -52,4 +52,16 @@ bool cut_into_fragments(uint32_t frame_id, const uint8_t* frame, size_t frame_by
     return true;
 }
 
+bool cut_video_frame(uint32_t frame_id, const uint8_t* frame, size_t frame_bytes,
+                     uint32_t& next_sequence, std::vector<Datagram>& out) {
+    if (frame_bytes == 0 || fragment_count_for(frame_bytes) > VIDEO_MAX_FRAGMENTS) return false;
+    FragmentOptions options;
+    options.flags = VOICE_FLAG_VIDEO;
+    options.first_sequence = next_sequence;
+    const size_t before = out.size();
+    cut_into_fragments(frame_id, frame, frame_bytes, options, out);
+    next_sequence += static_cast<uint32_t>(out.size() - before);
+    return true;
+}
+
 }  // namespace talvek::tools

@@ -32,6 +32,16 @@ size_t fragment_count_for(size_t frame_bytes);
 bool cut_into_fragments(uint32_t frame_id, const uint8_t* frame, size_t frame_bytes,
                         const FragmentOptions& options, std::vector<Datagram>& out);
 
+// A player accepts frames of 1 to 1000 fragments, so at most 1,400,000 bytes.
+inline constexpr size_t VIDEO_MAX_FRAGMENTS = 1000;
+
+// Cuts one encoded frame as the host sends it to a player: flags
+// VOICE_FLAG_VIDEO, sequence numbers from next_sequence on (advanced past
+// the frame). Returns false, appending nothing and leaving next_sequence,
+// for an empty frame or one that needs more than 1000 fragments.
+bool cut_video_frame(uint32_t frame_id, const uint8_t* frame, size_t frame_bytes,
+                     uint32_t& next_sequence, std::vector<Datagram>& out);
+
 // One datagram with exactly the given header fields and payload, for tests
 // and for the malformed-datagram modes.
 Datagram make_fragment(uint32_t frame_id, uint16_t index, uint16_t count, uint16_t payload_size,

@@ -14,7 +14,7 @@ constexpr size_t BURST = 16;
 Link::Link(std::string host_, uint16_t port_, const ImpairmentOptions& options)
     : host(std::move(host_)), port(port_), impairment(options) {}
 
-bool Link::open() { return sock.bind(0); }
+bool Link::open(uint16_t local_port) { return sock.bind(local_port); }
 
 void Link::send_now(const Datagram& datagram) {
     // A full send buffer is not a loss on our side: wait for room.

@@ -26,7 +26,9 @@ public:
 
     Link(std::string host, uint16_t port, const ImpairmentOptions& impairment);
 
-    bool open();  // binds 127.0.0.1 on a port the system chooses
+    // Binds 127.0.0.1:local_port (0: a port the system chooses). Replies
+    // from the target come back to this socket.
+    bool open(uint16_t local_port = 0);
 
     // Sends the datagrams through the impairments, spread evenly until
     // `deadline` (all at once when it has passed).

@@ -5,6 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "malformed_mode.h"
+#include "player_mode.h"
 #include "preview_mode.h"
 #include "sender_options.h"
 #include "udp_socket.h"
@@ -18,6 +24,8 @@ struct Mode {
 
 constexpr Mode MODES[] = {
     {"preview", talvek::tools::run_preview_mode},
+    {"player", talvek::tools::run_player_mode},
+    {"malformed", talvek::tools::run_malformed_mode},
 };
 
 }  // namespace
@@ -32,6 +40,8 @@ int main(int argc, char** argv) {
         talvek::tools::print_sender_usage(argv[0]);
         return 2;
     }
+    // The encoders' banners and statistics would bury our own lines.
+    av_log_set_level(AV_LOG_WARNING);
     for (const Mode& mode : MODES) {
         if (options.mode == mode.name) {
             socket_init();

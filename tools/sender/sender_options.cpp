@@ -1,5 +1,7 @@
 #include "sender_options.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +26,17 @@ bool parse_rate(const char* text, double& out) {
     return parse_number(text, out) && out >= 0.0 && out <= 1.0;
 }
 
+bool parse_codec(const char* text, VideoCodec& out) {
+    if (std::strcmp(text, "vp8") == 0) {
+        out = VideoCodec::VP8;
+    } else if (std::strcmp(text, "h264") == 0) {
+        out = VideoCodec::H264;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void print_sender_usage(const char* program) {
@@ -32,6 +45,10 @@ void print_sender_usage(const char* program) {
                  "Plays the host application toward a player or preview over loopback UDP.\n"
                  "Modes:\n"
                  "  preview            raw test-pattern frames, as the host sends them to preview\n"
+                 "  player             encoded video fragments, as the host sends them to player;\n"
+                 "                     prints the player's replies (KFRQ, AUDS) and answers KFRQ\n"
+                 "                     with a keyframe\n"
+                 "  malformed          broken datagrams for a player's robustness tests\n"
                  "Options:\n"
                  "  --port <port>      target port (required)\n"
                  "  --host <ip>        target address (default 127.0.0.1)\n"
@@ -45,10 +62,32 @@ void print_sender_usage(const char* program) {
                  "  --dup <rate>       send each datagram twice with this chance\n"
                  "  --reorder <rate>   hold each datagram back with this chance\n"
                  "  --reorder-depth <n> a held datagram goes out after 1..n others (default 8)\n"
-                 "  --seed <n>         seed of the impairments (default 1)\n"
+                 "  --seed <n>         seed of the impairments and malformed data (default 1)\n"
                  "  --verbose          one line per frame\n"
-                 "  --quiet            only the final summary\n",
+                 "  --quiet            player, malformed: only the port, the replies and the\n"
+                 "                     final summary\n"
+                 "Player options:\n"
+                 "  --codec <vp8|h264> encoder: libvpx or libx264 (default vp8)\n"
+                 "  --bitrate <bit/s>  target rate (default 2000000)\n"
+                 "  --gop <n>          frames between keyframes (default: 10 s of frames)\n"
+                 "  --input <file>     send this file's video, scaled to the frame size and\n"
+                 "                     repeated from the start, instead of the test picture\n"
+                 "  --listen-port <p>  port that sends the video and hears the replies: the\n"
+                 "                     player's --parent-port (default 0: any, printed)\n"
+                 "  --burst            send each frame at once instead of pacing it over\n"
+                 "                     the frame interval\n"
+                 "Malformed options (also --listen-port, --first-frame, --seconds, --seed):\n"
+                 "  --kind <name>      all (default, in turn), short, payload-zero,\n"
+                 "                     payload-over, payload-beyond, count-zero, count-over,\n"
+                 "                     index-beyond, garbage-frame, random, never-complete\n"
+                 "  --count <n>        send n units (a datagram; a frame for garbage-frame)\n"
+                 "  --rate <n>         units per second (default 100)\n",
                  program);
+}
+
+int keyframe_interval(const SenderOptions& o) {
+    if (o.gop > 0) return static_cast<int>(o.gop);
+    return static_cast<int>(std::max(1L, std::lround(10.0 * o.fps)));
 }
 
 bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
@@ -65,6 +104,10 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
         }
         if (std::strcmp(name, "--quiet") == 0) {
             o.quiet = true;
+            continue;
+        }
+        if (std::strcmp(name, "--burst") == 0) {
+            o.burst = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -106,6 +149,24 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
         } else if (std::strcmp(name, "--seed") == 0) {
             ok = parse_integer(value, 0, UINT32_MAX, n);
             o.impairment.seed = static_cast<uint32_t>(n);
+        } else if (std::strcmp(name, "--codec") == 0) {
+            ok = parse_codec(value, o.codec);
+        } else if (std::strcmp(name, "--bitrate") == 0) {
+            ok = parse_integer(value, 1000, 1'000'000'000, o.bitrate);
+        } else if (std::strcmp(name, "--gop") == 0) {
+            ok = parse_integer(value, 1, 1'000'000, o.gop);
+        } else if (std::strcmp(name, "--input") == 0) {
+            o.input = value;
+            ok = !o.input.empty();
+        } else if (std::strcmp(name, "--listen-port") == 0) {
+            ok = parse_integer(value, 0, 65535, n);
+            o.listen_port = static_cast<uint16_t>(n);
+        } else if (std::strcmp(name, "--kind") == 0) {
+            o.kind = value;
+        } else if (std::strcmp(name, "--count") == 0) {
+            ok = parse_integer(value, 1, 1L << 31, o.count);
+        } else if (std::strcmp(name, "--rate") == 0) {
+            ok = parse_number(value, o.rate) && o.rate > 0.0 && o.rate <= 1e6;
         } else {
             std::fprintf(stderr, "[Sender] Error: unknown option %s\n", name);
             return false;

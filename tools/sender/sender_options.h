@@ -5,6 +5,7 @@
 #include <string>
 
 #include "impairment.h"
+#include "media_header.h"
 
 namespace talvek::tools {
 
@@ -21,7 +22,23 @@ struct SenderOptions {
     ImpairmentOptions impairment;
     bool verbose = false;
     bool quiet = false;
+
+    // player
+    VideoCodec codec = VideoCodec::VP8;
+    long bitrate = 2'000'000;  // bits per second
+    long gop = 0;              // frames between keyframes; 0: ten seconds' worth
+    std::string input;         // a video file to send instead of the test picture
+    uint16_t listen_port = 0;  // where replies arrive, and video leaves from; 0: any
+    bool burst = false;        // each frame in one burst instead of paced
+
+    // malformed
+    std::string kind = "all";
+    long count = 0;       // units to send; 0: run for `seconds`
+    double rate = 100.0;  // units per second
 };
+
+// Keyframe interval in frames: --gop, or ten seconds at the frame rate.
+int keyframe_interval(const SenderOptions& options);
 
 // Parses argv (mode first). Prints the reason and returns false on error.
 bool parse_sender_options(int argc, char** argv, SenderOptions& options);

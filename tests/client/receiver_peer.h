@@ -1,0 +1,101 @@
+#pragma once
+// Reads and hands over the receiver's private state the way its own threads
+// do, under the same locks, so tests can look inside without a window.
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "video_receiver.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace talvek::client {
+
+class VideoReceiverTestPeer {
+public:
+    using Frames = std::vector<std::vector<uint8_t>>;
+
+    static bool running(const VideoReceiver& r) { return r.running; }
+    static bool stream_ended(const VideoReceiver& r) { return r.stream_ended; }
+    static bool cleanup_done(const VideoReceiver& r) { return r.cleanup_done; }
+    static SDL_Window* window(const VideoReceiver& r) { return r.window; }
+    static SDL_Renderer* renderer(const VideoReceiver& r) { return r.renderer; }
+    static SDL_Texture* texture(const VideoReceiver& r) { return r.texture; }
+    static bool decoder_open(const VideoReceiver& r) {
+        return r.codec_context != nullptr && r.decoded_frame != nullptr && r.packet != nullptr;
+    }
+    static AVCodecID codec_id(const VideoReceiver& r) {
+        return r.codec_context ? r.codec_context->codec_id : AV_CODEC_ID_NONE;
+    }
+
+    static size_t record_count(VideoReceiver& r) {
+        std::lock_guard lock(r.fragments_mutex);
+        return r.partial_frames.size();
+    }
+    static bool has_record(VideoReceiver& r, uint32_t frame_id) {
+        std::lock_guard lock(r.fragments_mutex);
+        return r.partial_frames.count(frame_id) != 0;
+    }
+    static uint64_t buffered_bytes(VideoReceiver& r) {
+        std::lock_guard lock(r.fragments_mutex);
+        return r.buffered_bytes;
+    }
+    // What the records really hold, to check the bookkeeping against.
+    static uint64_t allocated_record_bytes(VideoReceiver& r) {
+        std::lock_guard lock(r.fragments_mutex);
+        uint64_t sum = 0;
+        for (const auto& [id, record] : r.partial_frames) sum += record.data.capacity();
+        return sum;
+    }
+    static uint32_t last_completed_id(VideoReceiver& r) {
+        std::lock_guard lock(r.fragments_mutex);
+        return r.last_completed_id;
+    }
+
+    // Frames waiting for the decode thread, oldest first.
+    static Frames queued_frames(VideoReceiver& r) {
+        std::lock_guard lock(r.queue_mutex);
+        Frames out;
+        for (size_t i = 0; i < r.queue_count; ++i) {
+            out.push_back(r.decode_queue[(r.queue_read + i) % VideoReceiver::DECODE_QUEUE_SLOTS]);
+        }
+        return out;
+    }
+
+    static size_t display_bytes(VideoReceiver& r) {
+        std::lock_guard lock(r.frame_mutex);
+        return r.display_buffer.size();
+    }
+    static bool frame_ready(const VideoReceiver& r) { return r.frame_ready; }
+
+    // Takes a handed-over picture as render() would, without a texture.
+    static bool take_picture(VideoReceiver& r, std::vector<uint8_t>& out) {
+        std::lock_guard lock(r.frame_mutex);
+        if (!r.frame_ready) return false;
+        out = r.display_buffer;
+        r.frame_ready = false;
+        return true;
+    }
+    static bool wait_for_picture(VideoReceiver& r, std::vector<uint8_t>& out,
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!take_picture(r, out)) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    // Hands a picture over as the decode thread does.
+    static void hand_over(VideoReceiver& r, const std::vector<uint8_t>& picture) {
+        std::lock_guard lock(r.frame_mutex);
+        r.display_buffer = picture;
+        r.frame_ready = true;
+    }
+};
+
+}  // namespace talvek::client

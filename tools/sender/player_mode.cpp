@@ -1,0 +1,198 @@
+// One picture per frame interval: read it from the source, encode it, cut
+// it into fragment datagrams and send them through the impaired link; in
+// between, read what the player sent back. A KFRQ makes the next picture a
+// keyframe, as the host application does.
+
+#include "player_mode.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <thread>
+
+#include "link.h"
+#include "log.h"
+#include "reply_listener.h"
+#include "video_encoder.h"
+#include "video_source.h"
+
+namespace talvek::tools {
+
+namespace {
+
+using Clock = Link::Clock;
+
+struct PlayerCounts {
+    long pictures = 0;
+    uint64_t keyframes = 0;
+    uint64_t too_large = 0;  // over 1000 fragments: a player could never join them
+    uint64_t skipped = 0;    // pictures the encoder gave nothing for
+    uint64_t replies = 0;
+};
+
+class PlayerStream {
+public:
+    PlayerStream(const SenderOptions& options_, VideoEncoder& encoder_, VideoSource& source_,
+                 AVFrame* picture_, Link& link_)
+        : o(options_), encoder(encoder_), source(source_), picture(picture_), link(link_),
+          listener(link_.socket()), next_frame_id(options_.first_frame) {}
+
+    // Reads replies until `until`, sleeping a millisecond at a time so a
+    // KFRQ is seen within that of its arrival.
+    void listen_until(Clock::time_point until);
+    // Encodes and sends one picture; false after an encoder or source error.
+    bool send_picture(Clock::time_point due, Clock::duration interval);
+
+    const PlayerCounts& counts() const { return totals; }
+
+private:
+    void handle_replies();
+    void send_frame(const EncodedFrame& frame, Clock::time_point deadline);
+
+    const SenderOptions& o;
+    VideoEncoder& encoder;
+    VideoSource& source;
+    AVFrame* picture;
+    Link& link;
+    ReplyListener listener;
+    uint32_t next_frame_id;
+    uint32_t next_sequence = 0;
+    bool keyframe_requested = false;
+    std::vector<Reply> replies;
+    std::vector<EncodedFrame> encoded;
+    std::vector<Datagram> datagrams;
+    PlayerCounts totals;
+};
+
+void PlayerStream::handle_replies() {
+    replies.clear();
+    listener.poll(replies);  // an error is logged by the socket; try again later
+    for (const Reply& reply : replies) {
+        ++totals.replies;
+        log_out("%s", describe_reply(reply).c_str());
+        if (reply.kind == Reply::Kind::KeyframeRequest) keyframe_requested = true;
+    }
+}
+
+void PlayerStream::listen_until(Clock::time_point until) {
+    for (;;) {
+        handle_replies();
+        const Clock::time_point now = Clock::now();
+        if (now >= until) return;
+        std::this_thread::sleep_for(std::min<Clock::duration>(until - now,
+                                                              std::chrono::milliseconds(1)));
+    }
+}
+
+void PlayerStream::send_frame(const EncodedFrame& frame, Clock::time_point deadline) {
+    const uint32_t frame_id = next_frame_id++;
+    datagrams.clear();
+    if (!cut_video_frame(frame_id, frame.data.data(), frame.data.size(), next_sequence,
+                         datagrams)) {
+        ++totals.too_large;
+        log_err("[Sender] frame %u: %zu bytes need %zu fragments, more than %zu: not sent\n",
+                frame_id, frame.data.size(), fragment_count_for(frame.data.size()),
+                VIDEO_MAX_FRAGMENTS);
+        return;
+    }
+    const uint64_t dropped_before = link.impairment_counts().dropped;
+    link.send_paced(datagrams, deadline);
+    if (frame.keyframe) {
+        ++totals.keyframes;
+        if (!o.quiet) {
+            log_out("[Sender] keyframe frame %u (%zu bytes, %zu datagrams)\n", frame_id,
+                    frame.data.size(), datagrams.size());
+        }
+    }
+    if (o.verbose) {
+        log_out("[Sender] frame %u: %s, %zu bytes, %zu datagrams, %" PRIu64 " dropped\n", frame_id,
+                frame.keyframe ? "key" : "delta", frame.data.size(), datagrams.size(),
+                link.impairment_counts().dropped - dropped_before);
+    }
+}
+
+bool PlayerStream::send_picture(Clock::time_point due, Clock::duration interval) {
+    // The test picture shows the id its frame will travel under.
+    if (!source.next(picture, next_frame_id)) return false;
+    encoded.clear();
+    const int produced = encoder.encode(picture, keyframe_requested, encoded);
+    if (produced < 0) return false;
+    ++totals.pictures;
+    if (produced == 0) ++totals.skipped;
+
+    // Pacing spreads a frame over most of its interval, leaving slack so a
+    // slow frame does not push the next one back; --burst sends it at once.
+    const Clock::time_point deadline = o.burst ? Clock::time_point{} : due + interval * 3 / 4;
+    for (const EncodedFrame& frame : encoded) {
+        if (frame.keyframe) keyframe_requested = false;
+        send_frame(frame, deadline);
+    }
+    return true;
+}
+
+}  // namespace
+
+int run_player_mode(const SenderOptions& o) {
+    EncoderSettings settings;
+    settings.codec = o.codec;
+    settings.width = o.width;
+    settings.height = o.height;
+    settings.fps = o.fps;
+    settings.bitrate = o.bitrate;
+    settings.gop = keyframe_interval(o);
+    VideoEncoder encoder;
+    if (!encoder.open(settings)) return 1;  // Error already logged
+
+    std::unique_ptr<VideoSource> source = o.input.empty()
+                                              ? make_test_pattern_source(o.width, o.height)
+                                              : open_file_source(o.input);
+    if (!source) return 1;
+    FramePtr picture = make_yuv_frame(o.width, o.height);
+    if (!picture) {
+        log_err("[Sender] Error: out of memory for a %dx%d picture\n", o.width, o.height);
+        return 1;
+    }
+
+    Link link(o.host, o.port, o.impairment);
+    if (!link.open(o.listen_port)) return 1;  // the socket printed why
+
+    const long frames = o.frames > 0 ? o.frames : std::lround(o.seconds * o.fps);
+    const auto interval = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(1.0 / o.fps));
+    if (!o.quiet) {
+        log_out("[Sender] player: %s %dx%d at %.3g fps, %ld bit/s, keyframe every %d frames, "
+                "%s, to %s:%u, %ld frames\n",
+                codec_label(o.codec), o.width, o.height, o.fps, o.bitrate, settings.gop,
+                source->describe().c_str(), o.host.c_str(), o.port, frames);
+    }
+    // Always printed: with --listen-port 0 this is the only way to learn the port.
+    log_out("[Sender] listening on 127.0.0.1:%u\n", link.socket().get_bound_port());
+
+    PlayerStream stream(o, encoder, *source, picture.get(), link);
+    bool ok = true;
+    const Clock::time_point start = Clock::now();
+    for (long i = 0; i < frames && ok; ++i) {
+        const Clock::time_point due = start + interval * i;
+        stream.listen_until(due);
+        ok = stream.send_picture(due, interval);
+    }
+    link.flush();
+    stream.listen_until(Clock::now());  // what arrived during the last frame
+
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    const PlayerCounts& pc = stream.counts();
+    const ImpairmentCounts& ic = link.impairment_counts();
+    const LinkCounts& lc = link.counts();
+    log_out("[Sender] done: %ld frames (%" PRIu64 " keyframes, %" PRIu64
+            " too large to send, %" PRIu64 " skipped by the encoder), %" PRIu64
+            " datagrams offered, %" PRIu64 " sent (%" PRIu64 " dropped, %" PRIu64
+            " duplicated, %" PRIu64 " reordered, %" PRIu64 " send failures), %" PRIu64
+            " bytes in %.2f s, %" PRIu64 " replies\n",
+            pc.pictures, pc.keyframes, pc.too_large, pc.skipped, ic.offered, lc.datagrams_sent,
+            ic.dropped, ic.duplicated, ic.reordered, lc.send_failures, lc.bytes_sent, elapsed,
+            pc.replies);
+    return ok && lc.send_failures == 0 ? 0 : 1;
+}
+
+}  // namespace talvek::tools
