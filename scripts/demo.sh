@@ -15,7 +15,7 @@ trap cleanup EXIT
 
 if [ -z "${DISPLAY:-}" ]; then
     # -displayfd lets Xvfb pick a free display and tell us which.
-    exec 3< <(Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp 2>/dev/null)
+    exec 3< <(Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp -noreset 2>/dev/null)
     pids+=($!)
     read -r number <&3
     export DISPLAY=":$number"
