@@ -115,6 +115,11 @@ public:
     // A pending keyframe request, reported once.
     bool needs_keyframe_request();
 
+    // Screen audio (main thread). Datagrams are ignored while audio is off.
+    void handle_screen_audio(const uint8_t* data, int length);
+    // Gain for screen audio: 0 silences, 1 plays unchanged. Any thread.
+    void set_audio_volume(float volume) { audio_volume.store(volume); }
+
     void render();
     void update();
     void render_stream_ended_overlay();
@@ -215,8 +220,9 @@ private:
     int32_t zoom_w = 0;
     int32_t zoom_h = 0;
 
-    // Screen audio: audio_enabled, audio_device and audio_decoder join here
-    // with the audio path, ahead of the gain and sequence below.
+    // Screen audio: audio_device and audio_decoder join here with the audio
+    // path; while audio_enabled is clear every screen-audio datagram is ignored.
+    bool audio_enabled = false;
     std::atomic<float> audio_volume{1.0f};
     uint32_t last_audio_seq = 0;
 

@@ -22,6 +22,7 @@ public:
     static bool running(const VideoReceiver& r) { return r.running; }
     static bool stream_ended(const VideoReceiver& r) { return r.stream_ended; }
     static bool cleanup_done(const VideoReceiver& r) { return r.cleanup_done; }
+    static float audio_volume(const VideoReceiver& r) { return r.audio_volume.load(); }
     static SDL_Window* window(const VideoReceiver& r) { return r.window; }
     static SDL_Renderer* renderer(const VideoReceiver& r) { return r.renderer; }
     static SDL_Texture* texture(const VideoReceiver& r) { return r.texture; }

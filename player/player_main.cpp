@@ -1,0 +1,59 @@
+// player: watches one remote user's screen share. The host application
+// starts it with the ports and the stream's shape, then feeds it video
+// fragments (and screen audio) over loopback UDP.
+
+#include <SDL.h>
+
+#include "log.h"
+#include "player_args.h"
+#include "player_loop.h"
+#include "udp_socket.h"
+#include "video_receiver.h"
+
+using talvek::log_err;
+using talvek::log_out;
+
+int main(int argc, char** argv) {
+    Args args;
+    if (!parse_args(argc, argv, args)) {
+        print_usage(argv[0]);
+        return 1;
+    }
+    log_out("[VideoPlayer] Starting on port %u for streamer %u (%s, %dx%d, audio=%s)\n", args.port,
+            args.streamer_id, args.username.c_str(), args.width, args.height,
+            args.has_audio ? "yes" : "no");
+
+    // Audio is started even for silent streams, as the host expects.
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_AUDIO) < 0) {
+        log_err("[VideoPlayer] SDL_Init failed: %s\n", SDL_GetError());
+        return 1;
+    }
+
+    talvek::client::VideoReceiver receiver;
+    if (!receiver.init_for_udp(args.width, args.height, args.codec)) {
+        log_err("[VideoPlayer] Failed to initialize video receiver\n");
+        SDL_Quit();
+        return 1;
+    }
+
+    socket_init();
+    {
+        talvek::UDPSocket socket;
+        if (!socket.bind(args.port)) {
+            log_err("[VideoPlayer] Failed to bind UDP socket to port %u\n", args.port);
+            receiver.stop();
+            SDL_Quit();
+            return 1;
+        }
+        log_out("[VideoPlayer] Listening on UDP port %u\n", args.port);
+
+        PlayerLoop loop(args, receiver, socket);
+        while (!loop.quit_requested()) loop.run_pass();
+
+        log_out("[VideoPlayer] Shutting down\n");
+        receiver.stop();  // joins the decode thread, destroys the window while SDL runs
+    }
+    socket_cleanup();
+    SDL_Quit();
+    return 0;
+}

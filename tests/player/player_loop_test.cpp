@@ -1,0 +1,147 @@
+// The main loop's handlers driven without a window: quit and close, the
+// keyframe request to the host application, and draining the socket. The
+// receiver runs without SDL objects, with a hand-moved clock.
+
+#include "player_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "fragmenter.h"
+#include "receiver_peer.h"
+#include "udp_socket.h"
+#include "video_receiver.h"
+
+using talvek::UDPSocket;
+using talvek::VideoCodec;
+using talvek::client::VideoReceiver;
+using namespace std::chrono_literals;
+
+namespace {
+
+class PlayerLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        receiver.set_clock([this] { return now; });
+        ASSERT_TRUE(receiver.init_without_window(64, 64, VideoCodec::VP8));
+        ASSERT_TRUE(player_socket.bind(0));
+        ASSERT_TRUE(host.bind(0));
+        args.port = player_socket.get_bound_port();
+        args.parent_port = host.get_bound_port();
+    }
+
+    void TearDown() override {
+        testing::internal::CaptureStdout();
+        receiver.stop();
+        testing::internal::GetCapturedStdout();
+    }
+
+    void feed(const talvek::tools::Datagram& d) {
+        receiver.handle_fragment(d.data(), static_cast<int>(d.size()));
+    }
+
+    // Leaves frame `id` incomplete past the 250 ms limit: the receiver drops
+    // it and raises a keyframe request.
+    void drop_a_frame(uint32_t id) {
+        const uint8_t byte = 1;
+        feed(talvek::tools::make_fragment(id, 0, 2, 1, &byte, 1));
+        now += 300ms;
+        testing::internal::CaptureStderr();
+        feed(talvek::tools::make_fragment(id + 1, 0, 2, 1, &byte, 1));
+        testing::internal::GetCapturedStderr();
+    }
+
+    // Every datagram the host application has been sent so far.
+    std::vector<std::string> host_received() {
+        std::vector<std::string> out;
+        char buf[64];
+        for (int n; (n = host.recv(buf, sizeof buf, 20)) > 0;) out.emplace_back(buf, n);
+        return out;
+    }
+
+    static SDL_Event event_of(uint32_t type, uint8_t window_event = 0) {
+        SDL_Event e;
+        std::memset(&e, 0, sizeof e);
+        e.type = type;
+        e.window.event = window_event;
+        return e;
+    }
+
+    std::chrono::steady_clock::time_point now{};
+    VideoReceiver receiver;
+    UDPSocket player_socket;
+    UDPSocket host;
+    Args args;
+};
+
+TEST_F(PlayerLoopTest, QuitAndCloseEndTheLoopOtherWindowEventsDoNot) {
+    PlayerLoop loop(args, receiver, player_socket);
+    loop.on_event(event_of(SDL_WINDOWEVENT, SDL_WINDOWEVENT_RESIZED));
+    loop.on_event(event_of(SDL_WINDOWEVENT, SDL_WINDOWEVENT_FOCUS_LOST));
+    loop.on_event(event_of(SDL_KEYUP));
+    EXPECT_FALSE(loop.quit_requested());
+    loop.on_event(event_of(SDL_WINDOWEVENT, SDL_WINDOWEVENT_CLOSE));
+    EXPECT_TRUE(loop.quit_requested());
+
+    PlayerLoop other(args, receiver, player_socket);
+    other.on_event(event_of(SDL_QUIT));
+    EXPECT_TRUE(other.quit_requested());
+}
+
+TEST_F(PlayerLoopTest, DroppedFrameSendsOneKfrqAndItsLogLine) {
+    PlayerLoop loop(args, receiver, player_socket);
+    drop_a_frame(10);
+    drop_a_frame(20);  // a second cause before the poll: still one request
+
+    testing::internal::CaptureStdout();
+    loop.forward_keyframe_request();
+    loop.forward_keyframe_request();
+    const std::string out = testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(out, "[VideoPlayer] Sent keyframe request to parent (port " +
+                       std::to_string(args.parent_port) + ")\n");
+    EXPECT_EQ(host_received(), std::vector<std::string>{"KFRQ"});
+}
+
+TEST_F(PlayerLoopTest, WithoutParentPortNothingIsSentAndTheRequestWaits) {
+    args.parent_port = 0;
+    PlayerLoop loop(args, receiver, player_socket);
+    drop_a_frame(10);
+
+    testing::internal::CaptureStdout();
+    loop.forward_keyframe_request();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(host_received().empty());
+    EXPECT_TRUE(receiver.needs_keyframe_request()) << "the pending flag was consumed";
+}
+
+TEST_F(PlayerLoopTest, OnePassDrainsAPendingBurst) {
+    PlayerLoop loop(args, receiver, player_socket);
+    UDPSocket sender;
+    ASSERT_TRUE(sender.bind(0));
+    const uint8_t byte = 1;
+    // A burst of fragments of frames that never complete, as a keyframe's
+    // datagrams would arrive together.
+    for (uint16_t i = 0; i < 100; ++i) {
+        const auto d = talvek::tools::make_fragment(5, i, 1000, 1, &byte, 1);
+        ASSERT_EQ(sender.send(d.data(), d.size(), "127.0.0.1", args.port),
+                  static_cast<int>(d.size()));
+    }
+    loop.run_pass();
+    char probe[64];
+    EXPECT_EQ(player_socket.recv(probe, sizeof probe, 0), 0) << "datagrams left for later passes";
+}
+
+TEST_F(PlayerLoopTest, StartingVolumeReachesTheReceiverMutedAsZero) {
+    args.audio_volume = 0.4f;
+    PlayerLoop loud(args, receiver, player_socket);
+    EXPECT_FLOAT_EQ(talvek::client::VideoReceiverTestPeer::audio_volume(receiver), 0.4f);
+    args.audio_muted = true;
+    PlayerLoop muted(args, receiver, player_socket);
+    EXPECT_FLOAT_EQ(talvek::client::VideoReceiverTestPeer::audio_volume(receiver), 0.0f);
+}
+
+}  // namespace
