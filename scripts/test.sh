@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the normal build, the AddressSanitizer/UndefinedBehaviorSanitizer
-# build (any report fails), and the Windows socket layer under wine.
+# build (any report fails), ThreadSanitizer on the threaded receiver tests,
+# and the Windows socket layer under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -16,6 +17,13 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== thread sanitizer build (the receiver's threaded tests)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVEK_TSAN=ON \
+    -DTALVEK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan --target client_tests player_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R '^client\.|PlayerLoop'
 
 echo "== Windows socket layer (mingw-w64, wine)"
 scripts/windows_tests.sh
