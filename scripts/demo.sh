@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The live demo: preview showing the sender's moving test picture for a few
-# seconds. Without a display it runs under Xvfb and saves a screenshot.
+# The live demo: preview showing the sender's raw test picture, then player
+# watching the sender's VP8 stream of it, a few seconds each. Without a
+# display it runs under Xvfb and saves a screenshot of each window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -60,3 +61,22 @@ fi
 kill -TERM "$preview_pid"
 wait "$preview_pid"
 echo "[demo] preview exited with status $?"
+
+echo "== player: VP8 1280x720 test stream at 30 fps for ${SECONDS_TO_RUN} s"
+port=$(free_port)
+reply_port=$(free_port)
+"$BIN/player/player" --port "$port" --parent-port "$reply_port" --username Demo \
+    --streamer-id 7 > >(tee "$OUT/player.log") 2>&1 &
+pids+=($!)
+player_pid=$!
+for _ in $(seq 100); do grep -q "Listening on UDP port" "$OUT/player.log" 2>/dev/null && break; sleep 0.1; done
+win=$(window_id "Stream: Demo")
+"$BIN/tools/sender/sender" player --port "$port" --listen-port "$reply_port" --codec vp8 \
+    --fps 30 --seconds "$SECONDS_TO_RUN"
+if [ "$headless" -eq 1 ]; then
+    import -window "$win" "$OUT/player.png"
+    echo "[demo] screenshot of the player window: $OUT/player.png"
+fi
+kill -TERM "$player_pid"
+wait "$player_pid"
+echo "[demo] player exited with status $?"
