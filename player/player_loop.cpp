@@ -1,5 +1,6 @@
 #include "player_loop.h"
 
+#include "audio_bar_input.h"
 #include "log.h"
 
 using talvek::log_out;
@@ -15,9 +16,10 @@ constexpr int RECV_WAIT_MS = 5;
 }  // namespace
 
 PlayerLoop::PlayerLoop(const Args& args_, talvek::client::VideoReceiver& receiver_,
-                       talvek::UDPSocket& socket_)
-    : args(args_), receiver(receiver_), socket(socket_), muted(args_.audio_muted),
-      volume(args_.audio_volume), buffer(talvek::MEDIA_CHUNK_SIZE) {
+                       talvek::UDPSocket& socket_, Ticks ticks_)
+    : args(args_), receiver(receiver_), socket(socket_), ticks(std::move(ticks_)),
+      muted(args_.audio_muted), volume(args_.audio_volume), buffer(talvek::MEDIA_CHUNK_SIZE) {
+    // No audio-state message at start-up: the host gave us these values.
     receiver.set_audio_volume(muted ? 0.0f : volume);
 
     window_handle = SDL_GetWindowFromID(receiver.get_window_id());
@@ -25,7 +27,16 @@ PlayerLoop::PlayerLoop(const Args& args_, talvek::client::VideoReceiver& receive
         const std::string title = "Stream: " + args.username;
         SDL_SetWindowTitle(window_handle, title.c_str());
     }
+
+    receiver.set_overlay_callback(
+        [this](SDL_Renderer* renderer, int width, int height) {
+            draw_overlay(renderer, width, height);
+        });
+    start_display_period(overlay, ticks());
+    // The receiver starts with zoom off; nothing is sent until the view changes.
 }
+
+PlayerLoop::~PlayerLoop() { receiver.set_overlay_callback({}); }
 
 void PlayerLoop::on_event(const SDL_Event& event) {
     switch (event.type) {
@@ -35,9 +46,66 @@ void PlayerLoop::on_event(const SDL_Event& event) {
     case SDL_WINDOWEVENT:
         if (event.window.event == SDL_WINDOWEVENT_CLOSE) quit = true;
         break;
+    case SDL_MOUSEWHEEL:
+        on_wheel(event.wheel);
+        break;
+    case SDL_MOUSEBUTTONDOWN:
+        if (event.button.button == SDL_BUTTON_RIGHT) on_right_press(event.button);
+        if (event.button.button == SDL_BUTTON_LEFT) on_left_press(event.button);
+        break;
+    case SDL_MOUSEBUTTONUP:
+        if (event.button.button == SDL_BUTTON_RIGHT) on_right_release();
+        if (event.button.button == SDL_BUTTON_LEFT) on_left_release();
+        break;
+    case SDL_MOUSEMOTION:
+        on_motion(event.motion);
+        break;
+    case SDL_KEYDOWN:
+        on_key(event.key);
+        break;
     default:
-        break;  // view controls and the audio bar hook in here
+        break;  // key releases, text input, other window events, middle button...
     }
+}
+
+// Auto-repeats act like fresh presses; modifiers are not looked at.
+void PlayerLoop::on_key(const SDL_KeyboardEvent& key) {
+    switch (key.keysym.sym) {
+    case SDLK_f:
+    case SDLK_F11:
+        toggle_fullscreen();
+        break;
+    case SDLK_ESCAPE:
+        if (view.fullscreen) toggle_fullscreen();  // in a window Escape does nothing
+        break;
+    case SDLK_r:
+        reset_view();
+        break;
+    case SDLK_m:
+        if (!args.has_audio) break;
+        toggle_mute();
+        overlay_activity();
+        break;
+    case SDLK_UP:
+        if (!args.has_audio) break;
+        set_volume(volume_up(volume));
+        overlay_activity();
+        break;
+    case SDLK_DOWN:
+        if (!args.has_audio) break;
+        set_volume(volume_down(volume));
+        overlay_activity();
+        break;
+    default:
+        break;
+    }
+}
+
+// Every movement shows the bar, before it pans or drags anything.
+void PlayerLoop::on_motion(const SDL_MouseMotionEvent& motion) {
+    overlay_activity();
+    if (view.panning && view.zoom.zoom > 1.0f) pan_step(motion);
+    if (args.has_audio && volume_dragging && window_handle) volume_drag_step(motion);
 }
 
 void PlayerLoop::on_datagram(const uint8_t* data, int length) {
@@ -76,5 +144,6 @@ void PlayerLoop::run_pass() {
 
     forward_keyframe_request();
     receiver.render();
+    auto_hide_overlay();
     SDL_Delay(1);
 }

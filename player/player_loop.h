@@ -1,18 +1,21 @@
 #pragma once
 // The state of player's main loop and its handlers, one per kind of input,
 // so a test can drive the loop without a window. The loop runs on the main
-// thread only.
+// thread only; so does the overlay callback, from inside render().
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include <SDL.h>
 
 #include "datagram_route.h"
+#include "overlay_visibility.h"
 #include "player_args.h"
 #include "protocol.h"
 #include "udp_socket.h"
 #include "video_receiver.h"
+#include "view_controls.h"
 
 class PlayerLoop {
 public:
@@ -23,10 +26,21 @@ public:
     // under a flood.
     static constexpr int MAX_DATAGRAMS_PER_PASS = TALVEK_PLAYER_DATAGRAMS_PER_PASS;
 
-    PlayerLoop(const Args& args, talvek::client::VideoReceiver& receiver,
-               talvek::UDPSocket& socket);
+    // Milliseconds for the overlay's timing; SDL_GetTicks unless a test
+    // moves the clock by hand.
+    using Ticks = std::function<uint32_t()>;
 
-    // One pass: events, at most one datagram, the keyframe request, drawing.
+    // Sets the starting gain, looks up the window and titles it, installs
+    // the audio bar and starts its start-up display period. One loop per
+    // receiver: the installed callback refers to this object.
+    PlayerLoop(const Args& args, talvek::client::VideoReceiver& receiver,
+               talvek::UDPSocket& socket, Ticks ticks = &SDL_GetTicks);
+    // Takes the audio bar off the receiver again.
+    ~PlayerLoop();
+    PlayerLoop(const PlayerLoop&) = delete;
+    PlayerLoop& operator=(const PlayerLoop&) = delete;
+
+    // One pass: events, datagrams, the keyframe request, drawing, auto-hide.
     void run_pass();
 
     void on_event(const SDL_Event& event);
@@ -34,16 +48,55 @@ public:
     // Forwards a pending keyframe request to the host application.
     void forward_keyframe_request();
 
+    // Input handlers, as on_event dispatches to them.
+    void on_key(const SDL_KeyboardEvent& key);
+    void on_wheel(const SDL_MouseWheelEvent& wheel);
+    void on_right_press(const SDL_MouseButtonEvent& button);
+    void on_right_release();
+    void on_left_press(const SDL_MouseButtonEvent& button);
+    void on_left_release();
+    void on_motion(const SDL_MouseMotionEvent& motion);
+    // Once a pass, after drawing.
+    void auto_hide_overlay();
+
+    // View operations (player_loop_view.cpp). Without a window
+    // toggle_fullscreen does nothing.
+    void toggle_fullscreen();
+    void apply_zoom();
+    void reset_view();
+
+    // Audio operations (player_loop_audio.cpp): each applies the gain and
+    // reports the new state to the host application.
+    void set_volume(float v);
+    void toggle_mute();
+
     bool quit_requested() const { return quit; }
     SDL_Window* window() const { return window_handle; }
+    const ViewState& view_state() const { return view; }
+    bool is_muted() const { return muted; }
+    float chosen_volume() const { return volume; }
+    bool overlay_visible() const { return overlay.visible; }
+    bool is_dragging_volume() const { return volume_dragging; }
 
 private:
+    void overlay_activity();
+    void pan_step(const SDL_MouseMotionEvent& motion);
+    void volume_drag_step(const SDL_MouseMotionEvent& motion);
+    void draw_overlay(SDL_Renderer* renderer, int width, int height) const;
+
     const Args& args;
     talvek::client::VideoReceiver& receiver;
     talvek::UDPSocket& socket;
+    Ticks ticks;
     SDL_Window* window_handle = nullptr;  // may be null: then view controls do nothing
     bool quit = false;
+
+    ViewState view;
+
     bool muted;
-    float volume;
+    float volume;  // the chosen volume, 0..1, kept while muted
+    OverlayVisibility overlay;
+    bool volume_dragging = false;  // left button went down on the slider
+
     std::vector<uint8_t> buffer;  // one datagram at a time, reused
 };

@@ -1,6 +1,7 @@
 // The main loop's handlers driven without a window: quit and close, the
-// keyframe request to the host application, and draining the socket. The
-// receiver runs without SDL objects, with a hand-moved clock.
+// keyframe request to the host application, draining the socket, and the
+// view and bar controls that need a window doing nothing. The receiver runs
+// without SDL objects, with a hand-moved clock.
 
 #include "player_loop.h"
 
@@ -142,6 +143,44 @@ TEST_F(PlayerLoopTest, StartingVolumeReachesTheReceiverMutedAsZero) {
     args.audio_muted = true;
     PlayerLoop muted(args, receiver, player_socket);
     EXPECT_FLOAT_EQ(talvek::client::VideoReceiverTestPeer::audio_volume(receiver), 0.0f);
+}
+
+TEST_F(PlayerLoopTest, WithoutAWindowViewControlsAndBarClicksDoNothing) {
+    args.has_audio = true;
+    PlayerLoop loop(args, receiver, player_socket, [] { return 1000u; });
+    ASSERT_EQ(loop.window(), nullptr);
+
+    SDL_Event e = event_of(SDL_KEYDOWN);
+    e.key.keysym.sym = SDLK_f;
+    loop.on_event(e);
+    e.key.keysym.sym = SDLK_F11;
+    loop.on_event(e);
+    EXPECT_FALSE(loop.view_state().fullscreen);
+
+    SDL_Event wheel = event_of(SDL_MOUSEWHEEL);
+    wheel.wheel.y = 1;
+    loop.on_event(wheel);
+    EXPECT_EQ(loop.view_state().zoom.zoom, 1.0f);
+
+    SDL_Event press = event_of(SDL_MOUSEBUTTONDOWN);
+    press.button.button = SDL_BUTTON_LEFT;
+    press.button.x = 20;
+    press.button.y = 10000;  // in the band of any window
+    loop.on_event(press);
+    press.button.clicks = 2;
+    press.button.y = 0;
+    loop.on_event(press);
+    EXPECT_FALSE(loop.is_muted());
+    EXPECT_FALSE(loop.view_state().fullscreen);
+    EXPECT_TRUE(host_received().empty());
+
+    // Keys that need no window still work.
+    e.key.keysym.sym = SDLK_m;
+    loop.on_event(e);
+    EXPECT_TRUE(loop.is_muted());
+    e.key.keysym.sym = SDLK_r;
+    loop.on_event(e);
+    EXPECT_EQ(host_received(), std::vector<std::string>{std::string("AUDS\x01\x00\x00\x80\x3F", 9)});
 }
 
 }  // namespace

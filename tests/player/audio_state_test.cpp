@@ -1,0 +1,62 @@
+// The audio-state message as the host application reads it off the socket.
+
+#include "audio_state.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes bytes_of(bool muted, float volume) {
+    const auto m = encode_audio_state(muted, volume);
+    return Bytes(m.begin(), m.end());
+}
+
+TEST(AudioStateMessage, NineBytesMarkerFlagAndLittleEndianFloat) {
+    EXPECT_EQ(bytes_of(false, 1.0f), (Bytes{'A', 'U', 'D', 'S',  // marker, no terminator
+                                            0x00,                 // not muted
+                                            0x00, 0x00, 0x80, 0x3F}));  // 1.0f
+    EXPECT_EQ(bytes_of(true, 0.5f), (Bytes{0x41, 0x55, 0x44, 0x53, 0x01,  // muted
+                                           0x00, 0x00, 0x00, 0x3F}));     // 0.5f
+    EXPECT_EQ(bytes_of(true, 0.0f), (Bytes{0x41, 0x55, 0x44, 0x53, 0x01, 0, 0, 0, 0}));
+    // 0.55f is 0x3F0CCCCD.
+    EXPECT_EQ(bytes_of(false, 0.55f), (Bytes{0x41, 0x55, 0x44, 0x53, 0x00,
+                                             0xCD, 0xCC, 0x0C, 0x3F}));
+}
+
+class AudioStateSend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(player.bind(0));
+        ASSERT_TRUE(host.bind(0));
+    }
+
+    std::vector<Bytes> host_received() {
+        std::vector<Bytes> out;
+        uint8_t buf[64];
+        for (int n; (n = host.recv(buf, sizeof buf, 50)) > 0;) out.emplace_back(buf, buf + n);
+        return out;
+    }
+
+    talvek::UDPSocket player;
+    talvek::UDPSocket host;
+};
+
+TEST_F(AudioStateSend, EachCallIsOneDatagramToTheHostPort) {
+    send_audio_state(player, host.get_bound_port(), true, 0.25f);
+    send_audio_state(player, host.get_bound_port(), false, 0.25f);
+    EXPECT_EQ(host_received(),
+              (std::vector<Bytes>{{0x41, 0x55, 0x44, 0x53, 0x01, 0x00, 0x00, 0x80, 0x3E},
+                                  {0x41, 0x55, 0x44, 0x53, 0x00, 0x00, 0x00, 0x80, 0x3E}}));
+}
+
+TEST_F(AudioStateSend, PortZeroSendsNothing) {
+    send_audio_state(player, 0, true, 0.25f);
+    EXPECT_TRUE(host_received().empty());
+}
+
+}  // namespace
