@@ -238,8 +238,7 @@ void VideoReceiver::stop_decode_and_codecs() {
     }
 
     release_decoding();
-    // Screen audio is released here once the receiver has an audio path:
-    // device closed, Opus decoder destroyed, sequence forgotten.
+    release_audio();
     {
         std::lock_guard lock(fragments_mutex);
         partial_frames.clear();

@@ -11,8 +11,12 @@
 //                     (6-slot ring)        │ newest picture, BGRA
 //   render ◄──────── display_buffer ◄──────┘ (swapped under frame_mutex)
 //
+//   handle_screen_audio ─ Opus decode (+ concealment) ─ gain ─ audio_device
+//   (main thread; SDL's audio thread plays the device's queue)
+//
 // Locks: fragments_mutex, queue_mutex (+ queue_cv), frame_mutex. The only
 // nesting is queue_mutex inside fragments_mutex, for the push of a frame.
+// Screen audio takes no lock: it lives on the main thread alone.
 
 #include <atomic>
 #include <chrono>
@@ -26,8 +30,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "audio_device.h"
 #include "epoch.h"
 #include "media_header.h"
+#include "opus_decoder_wrapper.h"
 
 struct SDL_Window;
 struct SDL_Renderer;
@@ -115,7 +121,12 @@ public:
     // A pending keyframe request, reported once.
     bool needs_keyframe_request();
 
-    // Screen audio (main thread). Datagrams are ignored while audio is off.
+    // Screen audio (main thread). enable_audio(true) opens the Opus decoder
+    // and the default playback device once; false does nothing, audio is
+    // closed only by stop(). Failures are logged and leave audio off.
+    void enable_audio(bool enable);
+    // One whole screen-audio datagram, media header included. Ignored while
+    // audio is off or the receiver is not running; bad datagrams silently.
     void handle_screen_audio(const uint8_t* data, int length);
     // Gain for screen audio: 0 silences, 1 plays unchanged. Any thread.
     void set_audio_volume(float volume) { audio_volume.store(volume); }
@@ -139,6 +150,8 @@ public:
     void set_join_watchdog_timeout(std::chrono::milliseconds timeout) {
         watchdog_timeout = timeout;
     }
+    // The SDL audio calls of the playback device go through `backend`.
+    void set_audio_backend(AudioBackend& backend) { audio_device.set_backend(backend); }
 
 private:
     friend class VideoReceiverTestPeer;
@@ -177,6 +190,10 @@ private:
 
     // Drawing (video_receiver_render.cpp).
     bool upload_and_clear();
+
+    // Screen audio (video_receiver_audio.cpp).
+    bool conceal_lost_frames(uint32_t lost);  // false: the receiver stopped meanwhile
+    void release_audio();
 
     std::atomic<bool> running{false};
     std::atomic<bool> stream_ended{false};
@@ -220,9 +237,12 @@ private:
     int32_t zoom_w = 0;
     int32_t zoom_h = 0;
 
-    // Screen audio: audio_device and audio_decoder join here with the audio
-    // path; while audio_enabled is clear every screen-audio datagram is ignored.
+    // Screen audio, main thread only except audio_volume. While audio_enabled
+    // is clear every screen-audio datagram is ignored. last_audio_seq 0 means
+    // no packet yet: the next one is never preceded by concealment.
     bool audio_enabled = false;
+    AudioDevice audio_device;
+    OpusDecoderWrapper audio_decoder;
     std::atomic<float> audio_volume{1.0f};
     uint32_t last_audio_seq = 0;
 

@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
         SDL_Quit();
         return 1;
     }
+    // Without a decoder or a device the receiver says why; the stream plays silent.
+    if (args.has_audio) receiver.enable_audio(true);
 
     socket_init();
     {

@@ -23,6 +23,8 @@ public:
     static bool stream_ended(const VideoReceiver& r) { return r.stream_ended; }
     static bool cleanup_done(const VideoReceiver& r) { return r.cleanup_done; }
     static float audio_volume(const VideoReceiver& r) { return r.audio_volume.load(); }
+    static bool audio_enabled(const VideoReceiver& r) { return r.audio_enabled; }
+    static uint32_t last_audio_seq(const VideoReceiver& r) { return r.last_audio_seq; }
     static SDL_Window* window(const VideoReceiver& r) { return r.window; }
     static SDL_Renderer* renderer(const VideoReceiver& r) { return r.renderer; }
     static SDL_Texture* texture(const VideoReceiver& r) { return r.texture; }
