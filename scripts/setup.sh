@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
     # build
     build-essential cmake ninja-build pkg-config
-    libsdl2-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libopus-dev
+    libsdl2-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+    libopus-dev
     # tests and benchmarks
     googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
     # Windows socket layer: cross compiler and runner

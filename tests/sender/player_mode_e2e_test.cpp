@@ -13,19 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "media_header.h"
+#include "sender_process_test.h"
 #include "test_decoder.h"
 #include "test_video_file.h"
 #include "udp_socket.h"
 
 using namespace std::chrono_literals;
-using talvek::testing::ChildProcess;
 
 namespace talvek::tools {
 namespace {
-
-const std::string SENDER = SENDER_PATH;
 
 struct ArrivedFrame {
     uint32_t id = 0;
@@ -76,57 +73,6 @@ struct DecodedFrame {
     size_t bytes;
     bool keyframe;
     uint32_t shown;  // frame number read from the picture
-};
-
-class SenderProcessTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(receiver.bind(0));
-        receiver.set_recv_buffer(4 << 20);
-    }
-
-    // Starts `sender <mode> --port <our port> <extra>` and reads the port it
-    // listens on from its start-up line.
-    void start_sender(const std::string& mode, std::vector<std::string> extra) {
-        std::vector<std::string> argv = {SENDER, mode, "--port",
-                                         std::to_string(receiver.get_bound_port())};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        sender = std::make_unique<ChildProcess>(argv);
-        ASSERT_TRUE(sender->started());
-        const std::string marker = "[Sender] listening on 127.0.0.1:";
-        ASSERT_TRUE(sender->wait_for_output(marker, 10s)) << sender->err();
-        const std::string out = sender->out();
-        sender_port =
-            static_cast<uint16_t>(std::stoul(out.substr(out.find(marker) + marker.size())));
-        ASSERT_NE(sender_port, 0);
-    }
-
-    // Receives until the sender has ended and nothing more is waiting; calls
-    // `on_datagram` for each. Returns the sender's exit status.
-    int receive_until_exit(const std::function<void(const uint8_t*, int)>& on_datagram) {
-        std::vector<uint8_t> buffer(65536);
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        int status = -1;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const int n = receiver.recv(buffer.data(), buffer.size(), 20);
-            if (n > 0) {
-                on_datagram(buffer.data(), n);
-                continue;
-            }
-            if (status >= 0) break;  // ended, and the socket is empty
-            status = sender->wait(0ms);
-        }
-        return status;
-    }
-
-    void send_to_sender(const std::vector<uint8_t>& bytes) {
-        ASSERT_EQ(receiver.send(bytes.data(), bytes.size(), "127.0.0.1", sender_port),
-                  static_cast<int>(bytes.size()));
-    }
-
-    UDPSocket receiver;
-    std::unique_ptr<ChildProcess> sender;
-    uint16_t sender_port = 0;
 };
 
 class PlayerModeTest : public SenderProcessTest,
@@ -287,7 +233,7 @@ TEST_F(SenderProcessTest, MalformedRunSendsWhatItCounts) {
 }
 
 TEST_F(SenderProcessTest, UnknownMalformedKindIsAnError) {
-    sender = std::make_unique<ChildProcess>(
+    sender = std::make_unique<talvek::testing::ChildProcess>(
         std::vector<std::string>{SENDER, "malformed", "--port",
                                  std::to_string(receiver.get_bound_port()), "--kind", "tiny"});
     EXPECT_EQ(sender->wait(10s), 2);

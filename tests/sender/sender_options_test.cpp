@@ -1,4 +1,4 @@
-// The player and malformed modes' command line.
+// The player, malformed and audio modes' command line.
 
 #include <gtest/gtest.h>
 
@@ -75,6 +75,66 @@ TEST(SenderOptions, MalformedOptionsAreRead) {
     EXPECT_EQ(o.count, 9);
     EXPECT_DOUBLE_EQ(o.rate, 2000.0);
     EXPECT_EQ(o.impairment.seed, 17u);
+}
+
+TEST(SenderOptions, AudioDefaults) {
+    SenderOptions o;
+    ASSERT_TRUE(parse({"player", "--port", "5000"}, o));
+    EXPECT_FALSE(o.audio) << "the player mode sends no sound unless asked";
+    EXPECT_EQ(o.audio_bitrate, 96000);
+    EXPECT_EQ(o.audio_packet_ms, 20);
+    EXPECT_DOUBLE_EQ(o.audio_gain, 1.0);
+    EXPECT_DOUBLE_EQ(o.audio_drop, 0.0);
+    EXPECT_EQ(o.audio_sequence.first, 1u);
+    EXPECT_EQ(o.audio_sequence.jump, 0u);
+    EXPECT_TRUE(o.audio_sequence.list.empty());
+
+    SenderOptions a;
+    ASSERT_TRUE(parse({"audio", "--port", "5000"}, a));
+    EXPECT_TRUE(a.audio) << "the audio mode always does";
+}
+
+TEST(SenderOptions, AudioOptionsAreRead) {
+    SenderOptions o;
+    ASSERT_TRUE(parse({"player", "--port", "5000", "--audio", "--audio-bitrate", "64000",
+                       "--audio-packet-ms", "40", "--audio-gain", "0.25", "--audio-drop", "0.1",
+                       "--first-seq", "4294967295", "--audio-seq-jump", "7@3"},
+                      o));
+    EXPECT_TRUE(o.audio);
+    EXPECT_EQ(o.audio_bitrate, 64000);
+    EXPECT_EQ(o.audio_packet_ms, 40);
+    EXPECT_DOUBLE_EQ(o.audio_gain, 0.25);
+    EXPECT_DOUBLE_EQ(o.audio_drop, 0.1);
+    EXPECT_EQ(o.audio_sequence.first, 4294967295u);
+    EXPECT_EQ(o.audio_sequence.jump, 7u);
+    EXPECT_EQ(o.audio_sequence.jump_at, 3);
+
+    SenderOptions l;
+    ASSERT_TRUE(parse({"audio", "--port", "5000", "--audio-sequence-list", "10,12,11,13",
+                       "--count", "3"},
+                      l));
+    EXPECT_EQ(l.audio_sequence.list, (std::vector<uint32_t>{10, 12, 11, 13}));
+    EXPECT_EQ(l.count, 3);
+}
+
+TEST(SenderOptions, BadAudioValuesAreRefused) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"audio", "--port", "5000", "--audio-packet-ms", "30"},
+        {"audio", "--port", "5000", "--audio-packet-ms", "120"},
+        {"audio", "--port", "5000", "--audio-bitrate", "5999"},
+        {"audio", "--port", "5000", "--audio-bitrate", "510001"},
+        {"audio", "--port", "5000", "--audio-gain", "-1"},
+        {"audio", "--port", "5000", "--audio-gain", "101"},
+        {"audio", "--port", "5000", "--audio-drop", "1.5"},
+        {"audio", "--port", "5000", "--first-seq", "4294967296"},
+        {"audio", "--port", "5000", "--audio-seq-jump", "2@"},
+        {"audio", "--port", "5000", "--audio-sequence-list", "1,,2"},
+        {"audio", "--port", "5000", "--audio-sequence-list"},  // needs a value
+    };
+    for (const auto& args : bad) {
+        SenderOptions o;
+        EXPECT_FALSE(parse(args, o)) << args[args.size() - 2] << " " << args.back();
+    }
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ std::string scratch_path(const std::string& name) {
         .string();
 }
 
-bool write_test_video_file(const std::string& path, int width, int height, int pictures) {
+bool write_test_video_file(const std::string& path, int width, int height, int pictures,
+                           const TestSound* sound) {
     EncoderSettings settings;
     settings.width = width;
     settings.height = height;
@@ -47,6 +48,8 @@ bool write_test_video_file(const std::string& path, int width, int height, int p
     stream->codecpar->width = width;
     stream->codecpar->height = height;
     stream->codecpar->format = AV_PIX_FMT_YUV420P;
+    AVStream* sound_stream = sound ? add_test_sound_stream(out.get(), *sound) : nullptr;
+    if (sound && !sound_stream) return false;
     if (avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) return false;
     if (avformat_write_header(out.get(), nullptr) < 0) return false;
 
@@ -67,6 +70,15 @@ bool write_test_video_file(const std::string& path, int width, int height, int p
         packet->stream_index = stream->index;
         if (frame.keyframe) packet->flags |= AV_PKT_FLAG_KEY;
         if (av_interleaved_write_frame(out.get(), packet.get()) < 0) return false;
+        if (sound_stream) {
+            // The sound of this picture's thirtieth of a second.
+            const long first = static_cast<long>(i) * sound->sample_rate / 30;
+            const long next = static_cast<long>(i + 1) * sound->sample_rate / 30;
+            if (!write_test_sound_packet(out.get(), sound_stream, *sound, first,
+                                         static_cast<int>(next - first))) {
+                return false;
+            }
+        }
     }
     return av_write_trailer(out.get()) == 0;
 }

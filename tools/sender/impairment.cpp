@@ -20,11 +20,11 @@ void Impairment::release_due(const Emit& emit) {
     }
 }
 
-void Impairment::push(const Datagram& datagram, const Emit& emit) {
+bool Impairment::push(const Datagram& datagram, const Emit& emit) {
     ++totals.offered;
     if (chance(options.drop_rate)) {
         ++totals.dropped;
-        return;
+        return false;
     }
     const bool twice = chance(options.dup_rate);
     if (twice) ++totals.duplicated;
@@ -34,11 +34,12 @@ void Impairment::push(const Datagram& datagram, const Emit& emit) {
         const int after = std::uniform_int_distribution<int>(1, options.reorder_depth)(rng);
         held.push_back({datagram, after});
         if (twice) emit(datagram);
-        return;
+        return true;
     }
     emit(datagram);
     if (twice) emit(datagram);
     release_due(emit);
+    return true;
 }
 
 void Impairment::flush(const Emit& emit) {

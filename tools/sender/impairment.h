@@ -34,7 +34,8 @@ public:
     explicit Impairment(const ImpairmentOptions& options);
 
     // Offers one datagram to the link; emit is called for each that leaves.
-    void push(const Datagram& datagram, const Emit& emit);
+    // False when the datagram was dropped.
+    bool push(const Datagram& datagram, const Emit& emit);
     // Sends whatever is still held back.
     void flush(const Emit& emit);
 

@@ -30,21 +30,32 @@ void Link::send_now(const Datagram& datagram) {
     ++totals.send_failures;
 }
 
-void Link::send_paced(const std::vector<Datagram>& datagrams, Clock::time_point deadline) {
+size_t Link::send_paced(const std::vector<Datagram>& datagrams, Clock::time_point deadline) {
     const Impairment::Emit emit = [this](const Datagram& d) { send_now(d); };
     const Clock::time_point start = Clock::now();
     const auto span = deadline > start ? deadline - start : Clock::duration::zero();
     const size_t total = datagrams.size();
+    size_t dropped = 0;
     for (size_t i = 0; i < total; ++i) {
         if (i % BURST == 0 && i > 0) {
             const auto due = start + span * static_cast<Clock::rep>(i) / static_cast<Clock::rep>(total);
             std::this_thread::sleep_until(due);
         }
-        impairment.push(datagrams[i], emit);
+        // Per datagram, not per burst: the audio thread's packets slip in
+        // between the fragments of a frame as they would on a real link.
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!impairment.push(datagrams[i], emit)) ++dropped;
     }
+    return dropped;
+}
+
+bool Link::send(const Datagram& datagram) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return impairment.push(datagram, [this](const Datagram& d) { send_now(d); });
 }
 
 void Link::flush() {
+    const std::lock_guard<std::mutex> lock(mutex);
     impairment.flush([this](const Datagram& d) { send_now(d); });
 }
 

@@ -2,9 +2,13 @@
 // The sender's side of the loopback link: one socket, the impairments, and
 // pacing that spreads a frame's datagrams over its frame interval, as a real
 // sender would, instead of one burst that overruns the receiver's buffer.
+// Video and the screen audio's own thread send through it at once, so each
+// datagram passes the impairments under a lock; the counts are read once
+// the senders have stopped.
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,8 +35,11 @@ public:
     bool open(uint16_t local_port = 0);
 
     // Sends the datagrams through the impairments, spread evenly until
-    // `deadline` (all at once when it has passed).
-    void send_paced(const std::vector<Datagram>& datagrams, Clock::time_point deadline);
+    // `deadline` (all at once when it has passed). Returns how many of them
+    // the impairments dropped.
+    size_t send_paced(const std::vector<Datagram>& datagrams, Clock::time_point deadline);
+    // One datagram through the impairments, now; false when they dropped it.
+    bool send(const Datagram& datagram);
     void flush();
 
     UDPSocket& socket() { return sock; }
@@ -40,13 +47,14 @@ public:
     const ImpairmentCounts& impairment_counts() const { return impairment.counts(); }
 
 private:
-    void send_now(const Datagram& datagram);
+    void send_now(const Datagram& datagram);  // with `mutex` held
 
     std::string host;
     uint16_t port;
     UDPSocket sock;
     Impairment impairment;
     LinkCounts totals;
+    std::mutex mutex;  // impairment, totals and the order of sends
 };
 
 }  // namespace talvek::tools

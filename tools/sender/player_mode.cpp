@@ -1,16 +1,19 @@
 // One picture per frame interval: read it from the source, encode it, cut
 // it into fragment datagrams and send them through the impaired link; in
 // between, read what the player sent back. A KFRQ makes the next picture a
-// keyframe, as the host application does.
+// keyframe, as the host application does. With --audio the screen audio
+// runs beside it on a thread of its own, on its own 20 ms clock.
 
 #include "player_mode.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <thread>
 
+#include "audio_stream.h"
 #include "link.h"
 #include "log.h"
 #include "reply_listener.h"
@@ -96,8 +99,7 @@ void PlayerStream::send_frame(const EncodedFrame& frame, Clock::time_point deadl
                 VIDEO_MAX_FRAGMENTS);
         return;
     }
-    const uint64_t dropped_before = link.impairment_counts().dropped;
-    link.send_paced(datagrams, deadline);
+    const size_t dropped = link.send_paced(datagrams, deadline);
     if (frame.keyframe) {
         ++totals.keyframes;
         if (!o.quiet) {
@@ -106,9 +108,8 @@ void PlayerStream::send_frame(const EncodedFrame& frame, Clock::time_point deadl
         }
     }
     if (o.verbose) {
-        log_out("[Sender] frame %u: %s, %zu bytes, %zu datagrams, %" PRIu64 " dropped\n", frame_id,
-                frame.keyframe ? "key" : "delta", frame.data.size(), datagrams.size(),
-                link.impairment_counts().dropped - dropped_before);
+        log_out("[Sender] frame %u: %s, %zu bytes, %zu datagrams, %zu dropped\n", frame_id,
+                frame.keyframe ? "key" : "delta", frame.data.size(), datagrams.size(), dropped);
     }
 }
 
@@ -166,16 +167,48 @@ int run_player_mode(const SenderOptions& o) {
                 codec_label(o.codec), o.width, o.height, o.fps, o.bitrate, settings.gop,
                 source->describe().c_str(), o.host.c_str(), o.port, frames);
     }
+
+    // The audio lasts as long as the video: frames / fps seconds.
+    std::unique_ptr<AudioStream> audio;
+    if (o.audio) {
+        std::unique_ptr<AudioSource> sound = open_audio_source(o, false);
+        if (!sound) return 1;  // Error already logged
+        audio = std::make_unique<AudioStream>(o, std::move(sound), link,
+                                              audio_packets_for(o, static_cast<double>(frames) /
+                                                                       o.fps));
+        if (!audio->open()) return 1;
+        if (!o.quiet) log_out("%s", audio->describe().c_str());
+    }
     // Always printed: with --listen-port 0 this is the only way to learn the port.
     log_out("[Sender] listening on 127.0.0.1:%u\n", link.socket().get_bound_port());
 
     PlayerStream stream(o, encoder, *source, picture.get(), link);
     bool ok = true;
     const Clock::time_point start = Clock::now();
+    // The audio thread touches only its stream and the link; it ends by
+    // itself with the last packet, or early when the video fails.
+    std::atomic<bool> stop_audio{false};
+    std::atomic<bool> audio_done{false};
+    bool audio_ok = true;  // read after the join
+    std::thread audio_thread;
+    if (audio) {
+        audio->start(start);
+        audio_thread = std::thread([&] {
+            audio_ok = audio->run(nullptr, &stop_audio);
+            audio_done = true;
+        });
+    }
     for (long i = 0; i < frames && ok; ++i) {
         const Clock::time_point due = start + interval * i;
         stream.listen_until(due);
         ok = stream.send_picture(due, interval);
+    }
+    if (audio) {
+        if (!ok) stop_audio = true;
+        // Replies go on being read while the last packets leave.
+        while (!audio_done) stream.listen_until(Clock::now() + std::chrono::milliseconds(1));
+        audio_thread.join();
+        ok = ok && audio_ok;
     }
     link.flush();
     stream.listen_until(Clock::now());  // what arrived during the last frame
@@ -184,14 +217,17 @@ int run_player_mode(const SenderOptions& o) {
     const PlayerCounts& pc = stream.counts();
     const ImpairmentCounts& ic = link.impairment_counts();
     const LinkCounts& lc = link.counts();
+    // With audio the same line goes on with its counts; without, it is
+    // unchanged. Datagrams offered and sent count both kinds.
+    const std::string audio_counts = audio ? ", " + describe_audio_counts(audio->counts()) : "";
     log_out("[Sender] done: %ld frames (%" PRIu64 " keyframes, %" PRIu64
             " too large to send, %" PRIu64 " skipped by the encoder), %" PRIu64
             " datagrams offered, %" PRIu64 " sent (%" PRIu64 " dropped, %" PRIu64
             " duplicated, %" PRIu64 " reordered, %" PRIu64 " send failures), %" PRIu64
-            " bytes in %.2f s, %" PRIu64 " replies\n",
+            " bytes in %.2f s, %" PRIu64 " replies%s\n",
             pc.pictures, pc.keyframes, pc.too_large, pc.skipped, ic.offered, lc.datagrams_sent,
             ic.dropped, ic.duplicated, ic.reordered, lc.send_failures, lc.bytes_sent, elapsed,
-            pc.replies);
+            pc.replies, audio_counts.c_str());
     return ok && lc.send_failures == 0 ? 0 : 1;
 }
 

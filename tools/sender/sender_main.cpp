@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "audio_mode.h"
 #include "malformed_mode.h"
 #include "player_mode.h"
 #include "preview_mode.h"
@@ -26,6 +27,7 @@ constexpr Mode MODES[] = {
     {"preview", talvek::tools::run_preview_mode},
     {"player", talvek::tools::run_player_mode},
     {"malformed", talvek::tools::run_malformed_mode},
+    {"audio", talvek::tools::run_audio_mode},
 };
 
 }  // namespace

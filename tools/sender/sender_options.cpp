@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audio_encoder.h"
+
 namespace talvek::tools {
 
 namespace {
@@ -49,6 +51,8 @@ void print_sender_usage(const char* program) {
                  "                     prints the player's replies (KFRQ, AUDS) and answers KFRQ\n"
                  "                     with a keyframe\n"
                  "  malformed          broken datagrams for a player's robustness tests\n"
+                 "  audio              screen audio only, as the host sends it to a player\n"
+                 "                     started with --has-audio; prints the player's replies\n"
                  "Options:\n"
                  "  --port <port>      target port (required)\n"
                  "  --host <ip>        target address (default 127.0.0.1)\n"
@@ -81,7 +85,25 @@ void print_sender_usage(const char* program) {
                  "                     payload-over, payload-beyond, count-zero, count-over,\n"
                  "                     index-beyond, garbage-frame, random, never-complete\n"
                  "  --count <n>        send n units (a datagram; a frame for garbage-frame)\n"
-                 "  --rate <n>         units per second (default 100)\n",
+                 "  --rate <n>         units per second (default 100)\n"
+                 "Audio options (player with --audio, and the audio mode; also --seconds,\n"
+                 "--listen-port, --seed, the impairments, --verbose: one line per packet):\n"
+                 "  --audio            player: send screen audio along with the video\n"
+                 "  --input <file>     the file's sound instead of the test tone (player: when\n"
+                 "                     the file has sound; audio mode: it must have)\n"
+                 "  --count <n>        audio mode: send n packets (default: --seconds worth)\n"
+                 "  --audio-bitrate <bit/s>  Opus target rate (default 96000)\n"
+                 "  --audio-packet-ms <ms>   10, 20 (default), 40 or 60 ms per packet; a\n"
+                 "                     player plays packets of up to 20 ms\n"
+                 "  --audio-gain <g>   scale the samples by g, 0 to 100 (default 1)\n"
+                 "  --audio-drop <rate> lose each audio datagram with this chance, before the\n"
+                 "                     impairments that video and audio share\n"
+                 "  --first-seq <n>    sequence of the first audio packet (default 1)\n"
+                 "  --audio-seq-jump <n>[@<k>]  skip n sequence numbers once, before packet k\n"
+                 "                     (counted from 0; default 50, one second at 20 ms)\n"
+                 "  --audio-sequence-list <a,b,...>  one packet with each of these sequences,\n"
+                 "                     in this order, then no more audio\n"
+                 "The test tone steps once a second: 440 Hz, 550, 660 ... 1210, then 440 again.\n",
                  program);
 }
 
@@ -108,6 +130,10 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
         }
         if (std::strcmp(name, "--burst") == 0) {
             o.burst = true;
+            continue;
+        }
+        if (std::strcmp(name, "--audio") == 0) {
+            o.audio = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -161,6 +187,25 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
         } else if (std::strcmp(name, "--listen-port") == 0) {
             ok = parse_integer(value, 0, 65535, n);
             o.listen_port = static_cast<uint16_t>(n);
+        } else if (std::strcmp(name, "--audio-bitrate") == 0) {
+            // Opus's working range, 6 to 510 kbit/s
+            ok = parse_integer(value, 6000, 510'000, o.audio_bitrate);
+        } else if (std::strcmp(name, "--audio-packet-ms") == 0) {
+            ok = parse_integer(value, 1, 1000, n) && is_audio_packet_ms(static_cast<int>(n));
+            o.audio_packet_ms = static_cast<int>(n);
+        } else if (std::strcmp(name, "--audio-gain") == 0) {
+            ok = parse_number(value, o.audio_gain) && o.audio_gain >= 0.0 && o.audio_gain <= 100.0;
+        } else if (std::strcmp(name, "--audio-drop") == 0) {
+            ok = parse_rate(value, o.audio_drop);
+        } else if (std::strcmp(name, "--first-seq") == 0) {
+            ok = parse_integer(value, 0, UINT32_MAX, n);
+            o.audio_sequence.first = static_cast<uint32_t>(n);
+        } else if (std::strcmp(name, "--audio-seq-jump") == 0) {
+            ok = parse_sequence_jump(value, o.audio_sequence);
+        } else if (std::strcmp(name, "--audio-sequence-list") == 0) {
+            std::optional<std::vector<uint32_t>> list = parse_sequence_list(value);
+            ok = list.has_value();
+            if (ok) o.audio_sequence.list = std::move(*list);
         } else if (std::strcmp(name, "--kind") == 0) {
             o.kind = value;
         } else if (std::strcmp(name, "--count") == 0) {
@@ -180,6 +225,7 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
         std::fprintf(stderr, "[Sender] Error: --port is required\n");
         return false;
     }
+    if (o.mode == "audio") o.audio = true;
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "audio_sequence.h"
 #include "impairment.h"
 #include "media_header.h"
 
@@ -31,9 +32,17 @@ struct SenderOptions {
     uint16_t listen_port = 0;  // where replies arrive, and video leaves from; 0: any
     bool burst = false;        // each frame in one burst instead of paced
 
+    // screen audio: player with --audio, and the audio mode
+    bool audio = false;
+    long audio_bitrate = 96'000;  // bits per second
+    int audio_packet_ms = 20;
+    double audio_gain = 1.0;   // scales the samples before encoding
+    double audio_drop = 0.0;   // chance that an audio datagram is lost before the link
+    AudioSequencePlan audio_sequence;
+
     // malformed
     std::string kind = "all";
-    long count = 0;       // units to send; 0: run for `seconds`
+    long count = 0;       // units (audio: packets) to send; 0: run for `seconds`
     double rate = 100.0;  // units per second
 };
 
