@@ -11,7 +11,10 @@
 #include <cstring>
 #include <string>
 
+#include "fake_audio_backend.h"
 #include "fragmenter.h"
+#include "media_header.h"
+#include "opus_tone.h"
 #include "receiver_peer.h"
 #include "udp_socket.h"
 #include "video_receiver.h"
@@ -72,6 +75,7 @@ protected:
     }
 
     std::chrono::steady_clock::time_point now{};
+    client_test::FakeAudioBackend device;  // outlives the receiver that plays on it
     VideoReceiver receiver;
     UDPSocket player_socket;
     UDPSocket host;
@@ -181,6 +185,45 @@ TEST_F(PlayerLoopTest, WithoutAWindowViewControlsAndBarClicksDoNothing) {
     e.key.keysym.sym = SDLK_r;
     loop.on_event(e);
     EXPECT_EQ(host_received(), std::vector<std::string>{std::string("AUDS\x01\x00\x00\x80\x3F", 9)});
+}
+
+// A screen-audio datagram: the media header with the screen-audio bit,
+// then one Opus packet.
+std::vector<uint8_t> screen_audio_datagram(uint32_t sequence, const std::vector<uint8_t>& packet,
+                                           uint8_t flags = talvek::VOICE_FLAG_SCREEN_AUDIO) {
+    talvek::MediaHeader header{};
+    header.sequence = sequence;
+    header.payload_length = static_cast<uint16_t>(packet.size());
+    header.flags = flags;
+    std::vector<uint8_t> d(sizeof header + packet.size());
+    std::memcpy(d.data(), &header, sizeof header);
+    if (!packet.empty()) std::memcpy(d.data() + sizeof header, packet.data(), packet.size());
+    return d;
+}
+
+TEST_F(PlayerLoopTest, ScreenAudioDatagramsReachThePlaybackQueue) {
+    receiver.set_audio_backend(device);
+    testing::internal::CaptureStdout();
+    receiver.enable_audio(true);
+    testing::internal::GetCapturedStdout();
+    PlayerLoop loop(args, receiver, player_socket);
+
+    client_test::OpusTone tone;
+    ASSERT_TRUE(tone.ready());
+    const auto packet = tone.next();
+    const auto audio = screen_audio_datagram(1, packet);
+    loop.on_datagram(audio.data(), static_cast<int>(audio.size()));
+    EXPECT_EQ(device.queued_values.size(), 1920u) << "one 20 ms stereo frame";
+
+    // The video bit beside the screen-audio bit changes nothing; without the
+    // screen-audio bit the same bytes are a (broken) video fragment.
+    const auto both = screen_audio_datagram(2, tone.next(),
+                                            talvek::VOICE_FLAG_SCREEN_AUDIO | talvek::VOICE_FLAG_VIDEO);
+    loop.on_datagram(both.data(), static_cast<int>(both.size()));
+    EXPECT_EQ(device.queued_values.size(), 3840u);
+    const auto video = screen_audio_datagram(3, tone.next(), talvek::VOICE_FLAG_VIDEO);
+    loop.on_datagram(video.data(), static_cast<int>(video.size()));
+    EXPECT_EQ(device.queued_values.size(), 3840u);
 }
 
 }  // namespace
