@@ -62,17 +62,28 @@ kill -TERM "$preview_pid"
 wait "$preview_pid"
 echo "[demo] preview exited with status $?"
 
-echo "== player: VP8 1280x720 test stream at 30 fps for ${SECONDS_TO_RUN} s"
+# A WAV header for raw 48 kHz stereo 16-bit samples of $1 bytes.
+le() { local v=$1 n=$2; for ((i = 0; i < n; i++)); do printf "\\$(printf %03o $((v >> (8 * i) & 255)))"; done; }
+wav_header() {
+    printf 'RIFF'; le $(($1 + 36)) 4; printf 'WAVEfmt '; le 16 4; le 1 2; le 2 2
+    le 48000 4; le 192000 4; le 4 2; le 16 2; printf 'data'; le "$1" 4
+}
+
+echo "== player: VP8 1280x720 test stream with a stepped test tone, 30 fps for ${SECONDS_TO_RUN} s"
 port=$(free_port)
 reply_port=$(free_port)
+if [ "$headless" -eq 1 ]; then
+    # No sound card either: SDL's disk driver writes what the player plays.
+    export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$OUT/player-audio.raw"
+fi
 "$BIN/player/player" --port "$port" --parent-port "$reply_port" --username Demo \
-    --streamer-id 7 > >(tee "$OUT/player.log") 2>&1 &
+    --streamer-id 7 --has-audio > >(tee "$OUT/player.log") 2>&1 &
 pids+=($!)
 player_pid=$!
 for _ in $(seq 100); do grep -q "Listening on UDP port" "$OUT/player.log" 2>/dev/null && break; sleep 0.1; done
 win=$(window_id "Stream: Demo")
 "$BIN/tools/sender/sender" player --port "$port" --listen-port "$reply_port" --codec vp8 \
-    --fps 30 --seconds "$SECONDS_TO_RUN"
+    --fps 30 --seconds "$SECONDS_TO_RUN" --audio
 if [ "$headless" -eq 1 ]; then
     import -window "$win" "$OUT/player.png"
     echo "[demo] screenshot of the player window: $OUT/player.png"
@@ -80,3 +91,9 @@ fi
 kill -TERM "$player_pid"
 wait "$player_pid"
 echo "[demo] player exited with status $?"
+if [ "$headless" -eq 1 ] && [ -f "$OUT/player-audio.raw" ]; then
+    bytes=$(stat -c %s "$OUT/player-audio.raw")
+    { wav_header "$bytes"; cat "$OUT/player-audio.raw"; } > "$OUT/player-audio.wav"
+    rm -f "$OUT/player-audio.raw"
+    echo "[demo] what the player played: $OUT/player-audio.wav"
+fi
