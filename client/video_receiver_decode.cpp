@@ -22,6 +22,9 @@ namespace {
 constexpr int DECODER_THREADS = 2;
 // Error lines per run of consecutive failures.
 constexpr uint32_t LOGGED_ERRORS_PER_RUN = 5;
+// A run this long means the requested keyframe never came: ask again. Half
+// a second at 60 fps, one second at 30.
+constexpr uint32_t REPEAT_KEYFRAME_REQUEST_EVERY = 30;
 
 }  // namespace
 
@@ -131,7 +134,9 @@ void VideoReceiver::decode_batch(const std::vector<EncodedFrame>& batch) {
 }
 
 // Decode thread. A run of errors logs its first few and asks for a keyframe
-// once, at its first; the decoder itself is never reset.
+// at its first; the decoder itself is never reset. If that keyframe is lost
+// too, every later frame fails in the same run: asking again every
+// REPEAT_KEYFRAME_REQUEST_EVERY errors keeps the stream from freezing for good.
 void VideoReceiver::count_decode_error(int result, size_t frame_bytes, bool in_send) {
     ++decode_errors;
     if (decode_errors <= LOGGED_ERRORS_PER_RUN) {
@@ -142,7 +147,7 @@ void VideoReceiver::count_decode_error(int result, size_t frame_bytes, bool in_s
             log_err("[VideoReceiver] VP8 receive_frame error: %d\n", result);
         }
     }
-    if (decode_errors == 1) keyframe_needed = true;
+    if (decode_errors % REPEAT_KEYFRAME_REQUEST_EVERY == 1) keyframe_needed = true;
 }
 
 // Decode thread. Converts decoded_frame to BGRA at the stream's size and

@@ -13,6 +13,10 @@
 using talvek::log_err;
 using talvek::log_out;
 
+namespace {
+constexpr int SOCKET_BUFFER_BYTES = 4 * 1024 * 1024;
+}  // namespace
+
 int main(int argc, char** argv) {
     Args args;
     if (!parse_args(argc, argv, args)) {
@@ -47,6 +51,9 @@ int main(int argc, char** argv) {
             SDL_Quit();
             return 1;
         }
+        // A keyframe arrives as one burst of hundreds of datagrams; the system's
+        // default buffer (about 90 of them) overflows while a pass draws.
+        socket.set_recv_buffer(SOCKET_BUFFER_BYTES);
         log_out("[VideoPlayer] Listening on UDP port %u\n", args.port);
 
         PlayerLoop loop(args, receiver, socket);

@@ -262,6 +262,19 @@ TEST_F(DecodeTest, ErrorRunLogsFiveLinesAndAsksForOneKeyframe) {
     EXPECT_TRUE(receiver.needs_keyframe_request());
 }
 
+TEST_F(DecodeTest, LongErrorRunAsksAgainWhenTheKeyframeNeverComes) {
+    ASSERT_TRUE(bring_up(160, 120, VideoCodec::VP8));
+    testing::internal::CaptureStderr();
+    std::vector<int> asked_at;
+    for (int i = 1; i <= 61; ++i) {
+        feed_and_wait(garbage_frame());
+        if (receiver.needs_keyframe_request()) asked_at.push_back(i);
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(asked_at, (std::vector<int>{1, 31, 61})) << "one request per 30 errors";
+    EXPECT_EQ(count_of(err, "[VideoReceiver] VP8 send_packet error: "), 5u) << "still five lines";
+}
+
 TEST_F(DecodeTest, FailedLastFrameShowsThePreviousPictureAgain) {
     EncodedStream stream;
     ASSERT_TRUE(client_test::encode_moving_picture(Encoder::Vp8, 160, 120, 1, stream));
