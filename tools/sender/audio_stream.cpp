@@ -70,7 +70,9 @@ AudioStream::AudioStream(const SenderOptions& options, std::unique_ptr<AudioSour
                          Link& link_, long packets)
     : o(options), source(std::move(source_)), link(link_), total(packets),
       audio_drop(audio_drop_options(options)),
-      interval(std::chrono::milliseconds(options.audio_packet_ms)) {}
+      interval(std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double, std::milli>(options.audio_packet_ms /
+                                                    options.audio_clock_rate))) {}
 
 bool AudioStream::open() {
     if (!encoder.open(static_cast<int>(o.audio_bitrate), o.audio_packet_ms)) return false;

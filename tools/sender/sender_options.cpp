@@ -98,6 +98,8 @@ void print_sender_usage(const char* program) {
                  "  --audio-gain <g>   scale the samples by g, 0 to 100 (default 1)\n"
                  "  --audio-drop <rate> lose each audio datagram with this chance, before the\n"
                  "                     impairments that video and audio share\n"
+                 "  --audio-clock-rate <r>  the sender's audio clock runs r times real time,\n"
+                 "                     0.5 to 4 (default 1; 1.005 sends 0.5 %% too often)\n"
                  "  --first-seq <n>    sequence of the first audio packet (default 1)\n"
                  "  --audio-seq-jump <n>[@<k>]  skip n sequence numbers once, before packet k\n"
                  "                     (counted from 0; default 50, one second at 20 ms)\n"
@@ -197,6 +199,9 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
             ok = parse_number(value, o.audio_gain) && o.audio_gain >= 0.0 && o.audio_gain <= 100.0;
         } else if (std::strcmp(name, "--audio-drop") == 0) {
             ok = parse_rate(value, o.audio_drop);
+        } else if (std::strcmp(name, "--audio-clock-rate") == 0) {
+            ok = parse_number(value, o.audio_clock_rate) && o.audio_clock_rate >= 0.5 &&
+                 o.audio_clock_rate <= 4.0;
         } else if (std::strcmp(name, "--first-seq") == 0) {
             ok = parse_integer(value, 0, UINT32_MAX, n);
             o.audio_sequence.first = static_cast<uint32_t>(n);

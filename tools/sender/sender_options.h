@@ -38,6 +38,10 @@ struct SenderOptions {
     int audio_packet_ms = 20;
     double audio_gain = 1.0;   // scales the samples before encoding
     double audio_drop = 0.0;   // chance that an audio datagram is lost before the link
+    // Speed of the sender's audio clock against real time: 1.005 sends 0.5 %
+    // more packets a second than the audio lasts, as a host whose clock
+    // runs fast would, so a receiver without a latency bound lags further.
+    double audio_clock_rate = 1.0;
     AudioSequencePlan audio_sequence;
 
     // malformed

@@ -1,0 +1,327 @@
+#!/usr/bin/env bash
+# End-to-end benchmark of the host -> player video path: 1920x1080 VP8 under
+# a private Xvfb.
+#
+# The host is bench/stream_replay: the sender's test picture with fresh noise
+# over its colour bars, encoded up front by the sender's own encoder and
+# settings (real-time libvpx, constant bit rate), then streamed as the sender
+# streams: one frame per interval, fragments of 1400 bytes, each frame spread
+# over 3/4 of the interval (the sender's default) or sent as one burst (the
+# sender's --burst). The clip is 4 s long and
+# starts over at its keyframe, so a keyframe of a few hundred kilobytes comes
+# every 4 s; a KFRQ also restarts it at the keyframe. The sender itself
+# encodes in real time and cannot keep 1920x1080 at 30 fps on this machine
+# (--sender-check shows what it reaches with the same picture).
+#
+# For each run the script measures, for player:
+#   sock drops   datagrams the kernel dropped at player's socket (its receive
+#                buffer was full): every one leaves a frame incomplete
+#   drop lines   "[VideoReceiver] Dropped frame" lines on player's stderr
+#   KFRQ         keyframe requests that reached the host
+#   shown        pictures that reached the screen over pictures sent, read by
+#                bench/screen_watch from one row of the window every ~1 ms
+#   latency      from a frame's first datagram leaving the host to its
+#                picture number on screen: median and 90th percentile
+#   passes/s     main-loop passes a second, counted from outside as the
+#                SDL_Delay(1) sleeps of player's main thread (perf stat)
+#   CPU          player's utime+stime over the run, per second of stream
+#   RSS          player's peak resident set (VmHWM)
+# A run is clean with no socket drop, no drop line, no KFRQ and no frame the
+# host sent late.
+#
+# Phases: idle (window open, nothing arriving); a climb over frame rates and
+# bit rates with the default build (512 datagrams per pass), paced; the
+# realistic streams in bursts with the default build and with a build that
+# reads one datagram per pass (-DTALVEK_PLAYER_DATAGRAMS_PER_PASS=1);
+# optionally bench_player_loop (render() cost and loop passes in-process)
+# and the sender check.
+#
+# Usage: scripts/bench_player_e2e.sh [--build DIR] [--build1 DIR] [--seconds S]
+#            [--climb "FPS:BITRATE ..."] [--compare "FPS:BITRATE ..."]
+#            [--climb-burst] [--cache DIR] [--loop-bench] [--sender-check]
+# Defaults: build-pbench, build-pbench-1, 10 s a run,
+#   climb "30:4000000 30:8000000 60:8000000 60:12000000 60:16000000",
+#   compare "30:4000000 30:8000000 60:12000000", clips cached in /tmp/talvek_bench_clips.
+# Missing builds are configured (Release) and built with 2 jobs.
+
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$ROOT/build-pbench"
+BUILD1="$ROOT/build-pbench-1"
+RUN_SECONDS=10
+CLIMB="30:4000000 30:8000000 60:8000000 60:12000000 60:16000000"
+COMPARE="30:4000000 30:8000000 60:12000000"
+CLIMB_MODE="paced"
+CACHE="/tmp/talvek_bench_clips"
+LOOP_BENCH=0
+SENDER_CHECK=0
+WIDTH=1920
+HEIGHT=1080
+
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+        --build) BUILD="$(realpath -m "$2")"; shift 2 ;;
+        --build1) BUILD1="$(realpath -m "$2")"; shift 2 ;;
+        --seconds) RUN_SECONDS="$2"; shift 2 ;;
+        --climb) CLIMB="$2"; shift 2 ;;
+        --compare) COMPARE="$2"; shift 2 ;;
+        --climb-burst) CLIMB_MODE="burst"; shift ;;
+        --cache) CACHE="$(realpath -m "$2")"; shift 2 ;;
+        --loop-bench) LOOP_BENCH=1; shift ;;
+        --sender-check) SENDER_CHECK=1; shift ;;
+        -h|--help) sed -n '2,/^$/p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "unknown option: $1" >&2; exit 2 ;;
+    esac
+done
+
+build_if_missing() {
+    local dir="$1" per_pass="$2"; shift 2
+    local missing=0 t
+    for t in "$@"; do [[ -x "$(find "$dir" -name "$t" -type f 2>/dev/null | head -1)" ]] || missing=1; done
+    if (( missing )); then
+        echo "# building $* in $dir (Release, $per_pass datagrams per pass)"
+        cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVEK_BUILD_TESTS=OFF \
+            -DTALVEK_PLAYER_DATAGRAMS_PER_PASS="$per_pass" >/dev/null
+        cmake --build "$dir" -j2 --target "$@" >/dev/null
+    fi
+}
+build_if_missing "$BUILD" 512 player sender stream_replay screen_watch bench_player_loop
+[[ -n "$COMPARE" ]] && build_if_missing "$BUILD1" 1 player bench_player_loop
+
+REPLAY="$BUILD/bench/stream_replay"
+WATCH="$BUILD/bench/screen_watch"
+mkdir -p "$CACHE"
+WORK="$(mktemp -d /tmp/bench_player_e2e.XXXXXX)"
+XVFB_PID=""
+PLAYER_PID=""
+WATCH_PID=""
+cleanup() {
+    for p in "$WATCH_PID" "$PLAYER_PID" "$XVFB_PID"; do
+        if [[ -n "$p" ]]; then kill "$p" 2>/dev/null || true; fi
+    done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# --- a private display, 1920x1080 like the host's ----------------------------
+n=70
+while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do n=$((n + 1)); done
+Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$WORK/xvfb.log" 2>&1 &
+XVFB_PID=$!
+export DISPLAY=":$n"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || { echo "Xvfb :$n did not start" >&2; cat "$WORK/xvfb.log" >&2; exit 1; }
+
+CLK_TCK="$(getconf CLK_TCK)"
+HAVE_PERF=0
+if command -v perf >/dev/null 2>&1 &&
+   perf stat -e syscalls:sys_enter_clock_nanosleep -x, true >/dev/null 2>&1; then
+    HAVE_PERF=1
+fi
+
+proc_udp_key() { printf '0100007F:%04X' "$1"; }
+socket_drops() {
+    awk -v key="$(proc_udp_key "$1")" 'NR > 1 && $2 == key { print $13; exit }' /proc/net/udp
+}
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+peak_rss_kib() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+free_port() {
+    local p
+    for _ in $(seq 100); do
+        p=$((40000 + RANDOM % 20000))
+        if [[ -z "$(socket_drops "$p")" ]]; then echo "$p"; return; fi
+    done
+    echo "no free port found" >&2
+    exit 1
+}
+
+# Starts player ($1 = build dir, $2 = its host port) and waits for its socket.
+start_player() {
+    local build="$1" host_port="$2"
+    PORT="$(free_port)"
+    "$build/player/player" --port "$PORT" --parent-port "$host_port" --width "$WIDTH" \
+        --height "$HEIGHT" --username bench >"$WORK/player.out" 2>"$WORK/player.err" &
+    PLAYER_PID=$!
+    for _ in $(seq 200); do
+        grep -q "Listening on UDP port" "$WORK/player.out" 2>/dev/null && break
+        sleep 0.05
+    done
+    grep -q "Listening on UDP port" "$WORK/player.out" ||
+        { echo "player did not start:" >&2; cat "$WORK/player.err" >&2; exit 1; }
+}
+
+stop_player() {
+    kill -TERM "$PLAYER_PID" 2>/dev/null || true  # SDL turns it into a quit: orderly exit
+    wait "$PLAYER_PID" 2>/dev/null || true
+    PLAYER_PID=""
+}
+
+# Main-thread SDL_Delay sleeps over $2 seconds: one per loop pass.
+count_passes() {
+    if (( HAVE_PERF )); then
+        perf stat -x, -t "$1" -e syscalls:sys_enter_clock_nanosleep -o "$WORK/perf.txt" \
+            sleep "$2" >/dev/null 2>&1 || true
+        awk -F, '/clock_nanosleep/ { print $1; exit }' "$WORK/perf.txt"
+    else
+        sleep "$2"
+        echo "-"
+    fi
+}
+
+# --- idle ----------------------------------------------------------------------
+idle_run() {
+    local build="$1" label="$2" t0 t1 passes
+    start_player "$build" "$(free_port)"
+    sleep 6  # the audio bar shows for the first 5 s
+    t0="$(cpu_ticks "$PLAYER_PID")"
+    passes="$(count_passes "$PLAYER_PID" 5)"
+    t1="$(cpu_ticks "$PLAYER_PID")"
+    printf '%-10s %8s %10.3f %10s\n' "$label" \
+        "$(awk -v p="$passes" 'BEGIN { if (p == "-") print "-"; else printf "%.0f", p / 5 }')" \
+        "$(awk -v d="$((t1 - t0))" -v t="$CLK_TCK" 'BEGIN { print d / t / 5 }')" \
+        "$(( $(peak_rss_kib "$PLAYER_PID") / 1024 ))"
+    stop_player
+}
+
+# --- one streamed run ------------------------------------------------------------
+# $1 build dir, $2 fps, $3 bit rate, $4 burst or paced. Prints one result line.
+stream_run() {
+    local build="$1" fps="$2" bitrate="$3" burst=""
+    [[ "$4" == burst ]] && burst="--burst"
+    local host_port t0 t1 x0 x1 d0 d1 passes_file rss
+    host_port="$(free_port)"
+    start_player "$build" "$host_port"
+    "$WATCH" --title "Stream: bench" --seconds "$((RUN_SECONDS + 4))" >"$WORK/watch.txt" \
+        2>"$WORK/watch.err" &
+    WATCH_PID=$!
+    sleep 1
+    d0="$(socket_drops "$PORT")"
+    t0="$(cpu_ticks "$PLAYER_PID")"
+    x0="$(cpu_ticks "$XVFB_PID")"
+    passes_file="$WORK/passes.txt"
+    ( count_passes "$PLAYER_PID" "$RUN_SECONDS" >"$passes_file" ) &
+    local counter=$!
+    # shellcheck disable=SC2086
+    "$REPLAY" --port "$PORT" --listen-port "$host_port" --width "$WIDTH" --height "$HEIGHT" \
+        --fps "$fps" --bitrate "$bitrate" --seconds "$RUN_SECONDS" $burst --clip-cache "$CACHE" \
+        --log "$WORK/sends.txt" >"$WORK/replay.out" 2>&1
+    t1="$(cpu_ticks "$PLAYER_PID")"
+    x1="$(cpu_ticks "$XVFB_PID")"
+    wait "$counter" || true
+    sleep 0.5
+    d1="$(socket_drops "$PORT")"
+    rss="$(peak_rss_kib "$PLAYER_PID")"
+    kill "$WATCH_PID" 2>/dev/null || true
+    wait "$WATCH_PID" 2>/dev/null || true
+    WATCH_PID=""
+    stop_player
+
+    local summary kfrq late frames droplines
+    summary="$(grep '^\[Replay\] done:' "$WORK/replay.out" || true)"
+    [[ -n "$summary" ]] || { echo "stream_replay failed:" >&2; cat "$WORK/replay.out" >&2; exit 1; }
+    frames="$(sed -E 's/.*done: ([0-9]+) frames.*/\1/' <<<"$summary")"
+    kfrq="$(sed -E 's/.* ([0-9]+) KFRQ.*/\1/' <<<"$summary")"
+    late="$(sed -E 's/.* ([0-9]+) late.*/\1/' <<<"$summary")"
+    droplines="$(grep -c 'Dropped frame' "$WORK/player.err" || true)"
+
+    # Pictures seen on screen against the frames that carried them: for each
+    # number the watcher saw, the latest send of that picture before it.
+    awk 'FNR == NR { n = ++count[$3]; when[$3, n] = $1; next }
+        {
+            if (seen++ == 0 || $2 == 0) next
+            best = -1
+            for (i = count[$2]; i >= 1; --i) if (when[$2, i] <= $1) { best = when[$2, i]; break }
+            if (best >= 0 && $1 - best <= 1e9) printf "%.3f\n", ($1 - best) / 1e6
+        }' "$WORK/sends.txt" "$WORK/watch.txt" | sort -n >"$WORK/latency.txt"
+    local shown lat50 lat90
+    shown="$(wc -l <"$WORK/latency.txt")"
+    lat50="$(awk -v n="$shown" 'NR == int((n + 1) / 2) { print; exit }' "$WORK/latency.txt")"
+    lat90="$(awk -v n="$shown" 'NR == (int(n * 0.9) > 0 ? int(n * 0.9) : 1) { print; exit }' \
+        "$WORK/latency.txt")"
+
+    awk -v sent="$frames" -v fps="$fps" -v bitrate="$bitrate" -v drops="$((d1 - d0))" \
+        -v droplines="$droplines" -v kfrq="$kfrq" -v late="$late" -v shown="$shown" \
+        -v lat50="${lat50:-0}" -v lat90="${lat90:-0}" \
+        -v passes="$(cat "$passes_file")" -v secs="$RUN_SECONDS" \
+        -v pt="$((t1 - t0))" -v xt="$((x1 - x0))" -v tck="$CLK_TCK" -v rss="$rss" 'BEGIN {
+            verdict = "clean"
+            if (drops > 0 || droplines > 0 || kfrq > 0) verdict = "LOSS"
+            else if (late > 0) verdict = "HOST-LATE"
+            printf "%4d %6.1f %6d %7d %6d %5d %4d %5d/%-5d %6.1f %6.1f %8s %7.2f %5.0f%% %5d  %s\n",
+                fps, bitrate / 1e6, sent, drops, droplines, kfrq, late, shown, sent,
+                lat50, lat90, passes == "-" ? "-" : sprintf("%.0f", passes / secs),
+                pt / tck / secs, 100 * xt / tck / secs, rss / 1024, verdict
+        }'
+}
+
+header() {
+    printf '%4s %6s %6s %7s %6s %5s %4s %11s %6s %6s %8s %7s %6s %5s  %s\n' \
+        fps Mbit/s frames sockdrp dropln KFRQ late shown/sent lat50 lat90 passes/s \
+        cpu_s/s Xvfb RSSMi verdict
+}
+
+echo "# player end-to-end: ${WIDTH}x${HEIGHT} VP8, ${RUN_SECONDS} s a run; Xvfb $DISPLAY" \
+     "(pid $XVFB_PID)"
+echo "# $(nproc) CPUs; load average at start: $(cut -d' ' -f1-3 /proc/loadavg);" \
+     "socket buffer rmem_default $(cat /proc/sys/net/core/rmem_default) B;" \
+     "passes counted with perf: $([[ $HAVE_PERF == 1 ]] && echo yes || echo no)"
+
+# Encoding is not part of any measurement: every clip is made first.
+configs="$(tr ' ' '\n' <<<"$CLIMB $COMPARE" | sort -u | tr '\n' ' ')"
+for c in $configs; do
+    "$REPLAY" --encode-only --width "$WIDTH" --height "$HEIGHT" --fps "${c%%:*}" \
+        --bitrate "${c##*:}" --clip-cache "$CACHE" | sed "s/^/# ${c%%:*} fps ${c##*:} bit\/s: /"
+done
+echo
+
+echo "## idle: window open, no datagrams (after the audio bar has hidden)"
+printf '%-10s %8s %10s %10s\n' build passes/s cpu_s/s RSSMiB
+idle_run "$BUILD" "512/pass"
+[[ -n "$COMPARE" ]] && idle_run "$BUILD1" "1/pass"
+echo
+
+echo "## climb, $(basename "$BUILD") (512 datagrams per pass), frames $CLIMB_MODE"
+header
+best=""
+for c in $CLIMB; do
+    line="$(stream_run "$BUILD" "${c%%:*}" "${c##*:}" "$CLIMB_MODE")"
+    echo "$line"
+    [[ "$line" == *" clean" ]] && best="${c%%:*} fps at $(awk -v b="${c##*:}" 'BEGIN { print b / 1e6 }') Mbit/s"
+done
+echo "# highest clean: ${best:-none}"
+echo
+
+if [[ -n "$COMPARE" ]]; then
+    echo "## frames in bursts: 512 datagrams per pass against one ($(basename "$BUILD1"))"
+    header
+    for c in $COMPARE; do
+        printf '512: '; stream_run "$BUILD" "${c%%:*}" "${c##*:}" burst
+        printf '  1: '; stream_run "$BUILD1" "${c%%:*}" "${c##*:}" burst
+    done
+    echo
+fi
+
+if (( LOOP_BENCH )); then
+    echo "## bench_player_loop (render() cost, loop passes in-process)"
+    "$BUILD/bench/bench_player_loop" --clip-cache="$CACHE"
+    [[ -n "$COMPARE" ]] && "$BUILD1/bench/bench_player_loop" --clip-cache="$CACHE" \
+        --benchmark_filter=loop_
+    echo
+fi
+
+if (( SENDER_CHECK )); then
+    echo "## the sender's own real-time encoder with the same picture, 1920x1080 at 30 fps"
+    "$REPLAY" --write-y4m "$WORK/clip.y4m" --width "$WIDTH" --height "$HEIGHT" --fps 30 --pictures 60
+    "$BUILD/tools/sender/sender" player --port "$(free_port)" --width "$WIDTH" --height "$HEIGHT" \
+        --fps 30 --bitrate 8000000 --seconds 5 --burst --input "$WORK/clip.y4m" --quiet |
+        grep 'done:' | sed 's/^/# /'
+    echo "# (150 frames due in 5 s: the time above says how far behind real time it fell)"
+    echo
+fi
+
+echo "# columns: sockdrp = datagrams dropped at player's socket; dropln = drop lines;"
+echo "#   shown/sent = pictures seen on screen / frames sent; lat50/lat90 = ms from a frame's"
+echo "#   first datagram to its picture on screen; passes/s = main-loop passes a second;"
+echo "#   cpu_s/s = player CPU seconds per second; Xvfb = X server CPU; RSSMi = peak RSS MiB"
+echo "# load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
