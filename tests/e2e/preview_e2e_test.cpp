@@ -107,7 +107,8 @@ double mismatch_share(const Screenshot& shot, const std::vector<uint8_t>& source
                 for (int dx = -2; dx <= 2 && !matched; ++dx) {
                     const int cx = std::clamp(sx + dx, 0, width - 1);
                     const int cy = std::clamp(sy + dy, 0, height - 1);
-                    const uint8_t* q = source.data() + (static_cast<size_t>(cy) * width + cx) * 4;
+                    const uint8_t* q = source.data() + (static_cast<size_t>(cy) * static_cast<size_t>(width) +
+                                                        static_cast<size_t>(cx)) * 4;
                     matched = std::abs(p[0] - q[0]) < 8 && std::abs(p[1] - q[1]) < 8 &&
                               std::abs(p[2] - q[2]) < 8;
                 }
