@@ -35,6 +35,7 @@
 #include "fragmenter.h"
 #include "frame_reassembler.h"
 #include "media_header.h"
+#include "median_rates.h"
 #include "test_pattern.h"
 
 namespace {
@@ -167,18 +168,7 @@ public:
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        // Single runs when they are shown; the median aggregate when only
-        // aggregates are (--benchmark_report_aggregates_only).
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            auto found = run.counters.find("bytes_per_second");
-            if (found == run.counters.end()) continue;
-            if (run.run_type == Run::RT_Iteration) {
-                rates[run.run_name.function_name].push_back(found->second.value);
-            } else if (run.aggregate_name == "median") {
-                aggregate_medians[run.run_name.function_name] = found->second.value;
-            }
-        }
+        rates.collect(runs);
     }
 
     void Finalize() override {
@@ -208,20 +198,9 @@ public:
     }
 
 private:
-    double median(const std::string& name) const {
-        auto found = rates.find(name);
-        if (found == rates.end() || found->second.empty()) {
-            auto aggregate = aggregate_medians.find(name);
-            return aggregate == aggregate_medians.end() ? 0.0 : aggregate->second;
-        }
-        std::vector<double> v = found->second;
-        std::sort(v.begin(), v.end());
-        const size_t n = v.size();
-        return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-    }
+    double median(const std::string& name) const { return rates.median(name); }
 
-    std::map<std::string, std::vector<double>> rates;
-    std::map<std::string, double> aggregate_medians;
+    talvek::bench::MedianRates rates{"bytes_per_second"};
 };
 
 }  // namespace

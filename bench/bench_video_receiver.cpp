@@ -49,6 +49,7 @@
 #include "encoded_clip.h"
 #include "fragmenter.h"
 #include "media_header.h"
+#include "median_rates.h"
 #include "quiet_stdout.h"
 #include "receiver_peer.h"
 #include "video_receiver.h"
@@ -395,16 +396,7 @@ public:
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            auto found = run.counters.find("frames/s");
-            if (found == run.counters.end()) continue;
-            if (run.run_type == Run::RT_Iteration) {
-                rates[run.run_name.function_name].push_back(found->second.value);
-            } else if (run.aggregate_name == "median") {
-                aggregate_medians[run.run_name.function_name] = found->second.value;
-            }
-        }
+        rates.collect(runs);
     }
 
     void Finalize() override {
@@ -439,20 +431,9 @@ private:
         out << line;
     }
 
-    double median(const std::string& name) const {
-        auto found = rates.find(name);
-        if (found == rates.end() || found->second.empty()) {
-            auto aggregate = aggregate_medians.find(name);
-            return aggregate == aggregate_medians.end() ? 0.0 : aggregate->second;
-        }
-        std::vector<double> v = found->second;
-        std::sort(v.begin(), v.end());
-        const size_t n = v.size();
-        return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-    }
+    double median(const std::string& name) const { return rates.median(name); }
 
-    std::map<std::string, std::vector<double>> rates;
-    std::map<std::string, double> aggregate_medians;
+    talvek::bench::MedianRates rates{"frames/s"};
 };
 
 }  // namespace
