@@ -35,7 +35,7 @@
 #include "fragmenter.h"
 #include "frame_reassembler.h"
 #include "media_header.h"
-#include "median_rates.h"
+#include "ratio_report.h"
 #include "test_pattern.h"
 
 namespace {
@@ -162,46 +162,28 @@ std::string size_name(Size size) {
 
 // The usual console table, then each variant's throughput as a fraction of
 // copy's for each frame size.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        rates.collect(runs);
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::ostream& out = GetOutputStream();
-        static constexpr const char* VARIANTS[] = {"reassemble", "reassemble_fixed_clock",
-                                                   "copy_new_frame"};
-        char line[256];
-        out << "\nThroughput against the copy limit (MB = 10^6 bytes; median of repetitions;\n"
-               "ratio 1.000 = as fast as the copy)\n";
-        std::snprintf(line, sizeof line, "%-11s %-24s %10s %10s %10s\n", "frame", "variant",
-                      "MB/s", "copy MB/s", "ratio");
-        out << line;
-        for (Size size : SIZES) {
-            const std::string name = size_name(size);
-            const double limit = median("copy/" + name);
-            if (limit <= 0.0) continue;
-            for (const char* variant : VARIANTS) {
-                const double rate = median(std::string(variant) + "/" + name);
-                if (rate <= 0.0) continue;
-                std::snprintf(line, sizeof line, "%-11s %-24s %10.0f %10.0f %10.3f\n",
-                              name.c_str(), variant, rate / 1e6, limit / 1e6, rate / limit);
-                out << line;
-            }
+void print_ratios(std::ostream& out, const talvek::bench::MedianRates& rates) {
+    static constexpr const char* VARIANTS[] = {"reassemble", "reassemble_fixed_clock",
+                                               "copy_new_frame"};
+    char line[256];
+    out << "\nThroughput against the copy limit (MB = 10^6 bytes; median of repetitions;\n"
+           "ratio 1.000 = as fast as the copy)\n";
+    std::snprintf(line, sizeof line, "%-11s %-24s %10s %10s %10s\n", "frame", "variant",
+                  "MB/s", "copy MB/s", "ratio");
+    out << line;
+    for (Size size : SIZES) {
+        const std::string name = size_name(size);
+        const double limit = rates.median("copy/" + name);
+        if (limit <= 0.0) continue;
+        for (const char* variant : VARIANTS) {
+            const double rate = rates.median(std::string(variant) + "/" + name);
+            if (rate <= 0.0) continue;
+            std::snprintf(line, sizeof line, "%-11s %-24s %10.0f %10.0f %10.3f\n",
+                          name.c_str(), variant, rate / 1e6, limit / 1e6, rate / limit);
+            out << line;
         }
-        out.flush();
     }
-
-private:
-    double median(const std::string& name) const { return rates.median(name); }
-
-    talvek::bench::MedianRates rates{"bytes_per_second"};
-};
+}
 
 }  // namespace
 
@@ -220,7 +202,7 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    talvek::bench::RatioReporter reporter("bytes_per_second", print_ratios);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -31,7 +31,7 @@
 #include "audio_backend.h"
 #include "audio_encoder.h"
 #include "media_header.h"
-#include "median_rates.h"
+#include "ratio_report.h"
 #include "quiet_stdout.h"
 #include "test_tone.h"
 #include "video_receiver.h"
@@ -216,38 +216,22 @@ void register_benchmarks() {
     }
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        rates.collect(runs);
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::ostream& out = GetOutputStream();
-        const double limit = rates.median("opus_decode");
-        out << "\nEach variant against plain opus_decode, packets per second (median of\n"
-               "repetitions; ratio 1.000 = as fast as the limit; one packet is 20 ms)\n";
-        char line[256];
-        std::snprintf(line, sizeof line, "%-28s %12s %12s %8s %10s\n", "variant", "packets/s",
-                      "limit p/s", "ratio", "us/packet");
+void print_ratios(std::ostream& out, const talvek::bench::MedianRates& rates) {
+    const double limit = rates.median("opus_decode");
+    out << "\nEach variant against plain opus_decode, packets per second (median of\n"
+           "repetitions; ratio 1.000 = as fast as the limit; one packet is 20 ms)\n";
+    char line[256];
+    std::snprintf(line, sizeof line, "%-28s %12s %12s %8s %10s\n", "variant", "packets/s",
+                  "limit p/s", "ratio", "us/packet");
+    out << line;
+    for (const char* name : RECEIVER_VARIANTS) {
+        const double rate = rates.median(name);
+        if (rate <= 0.0 || limit <= 0.0) continue;
+        std::snprintf(line, sizeof line, "%-28s %12.0f %12.0f %8.3f %10.2f\n", name, rate,
+                      limit, rate / limit, 1e6 / rate);
         out << line;
-        for (const char* name : RECEIVER_VARIANTS) {
-            const double rate = rates.median(name);
-            if (rate <= 0.0 || limit <= 0.0) continue;
-            std::snprintf(line, sizeof line, "%-28s %12.0f %12.0f %8.3f %10.2f\n", name, rate,
-                          limit, rate / limit, 1e6 / rate);
-            out << line;
-        }
-        out.flush();
     }
-
-private:
-    talvek::bench::MedianRates rates{"packets/s"};
-};
+}
 
 }  // namespace
 
@@ -261,7 +245,7 @@ int main(int argc, char** argv) {
     register_benchmarks();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    talvek::bench::RatioReporter reporter("packets/s", print_ratios);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     SDL_Quit();

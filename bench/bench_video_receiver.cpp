@@ -49,7 +49,7 @@
 #include "encoded_clip.h"
 #include "fragmenter.h"
 #include "media_header.h"
-#include "median_rates.h"
+#include "ratio_report.h"
 #include "quiet_stdout.h"
 #include "receiver_peer.h"
 #include "video_receiver.h"
@@ -390,51 +390,35 @@ void receiver_path(benchmark::State& state, StreamCase s) {
 
 // ---- the report -------------------------------------------------------------------
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+// One variant against its limit for one case; nothing when either did not run.
+void row(std::ostream& out, const talvek::bench::MedianRates& rates, const std::string& name,
+         const char* variant, const char* limit) {
+    const double rate = rates.median(std::string(variant) + "/" + name);
+    const double base = rates.median(std::string(limit) + "/" + name);
+    if (rate <= 0.0 || base <= 0.0) return;
+    char line[256];
+    std::snprintf(line, sizeof line, "%-26s %-16s %12.1f %12.1f %8.3f\n", name.c_str(), variant,
+                  rate, base, rate / base);
+    out << line;
+}
 
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        rates.collect(runs);
+void print_ratios(std::ostream& out, const talvek::bench::MedianRates& rates) {
+    char line[256];
+    out << "\nEach variant against its limit, frames per second (median of repetitions;\n"
+           "ratio 1.000 = as fast as the limit)\n";
+    std::snprintf(line, sizeof line, "%-26s %-16s %12s %12s %8s\n", "case", "variant",
+                  "frames/s", "limit f/s", "ratio");
+    out << line;
+    for (const FrameShape& shape : FRAME_SHAPES) {
+        row(out, rates, shape.label, "reassemble", "copy");
+        row(out, rates, shape.label, "two_copies", "copy");
     }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::ostream& out = GetOutputStream();
-        char line[256];
-        out << "\nEach variant against its limit, frames per second (median of repetitions;\n"
-               "ratio 1.000 = as fast as the limit)\n";
-        std::snprintf(line, sizeof line, "%-26s %-16s %12s %12s %8s\n", "case", "variant",
-                      "frames/s", "limit f/s", "ratio");
-        out << line;
-        for (const FrameShape& shape : FRAME_SHAPES) {
-            row(out, shape.label, "reassemble", "copy");
-            row(out, shape.label, "two_copies", "copy");
-        }
-        for (const StreamCase& s : STREAMS) {
-            const std::string name = stream_name(s);
-            row(out, name, "decode_convert", "decode");
-            row(out, name, "receiver", "decode");
-        }
-        out.flush();
+    for (const StreamCase& s : STREAMS) {
+        const std::string name = stream_name(s);
+        row(out, rates, name, "decode_convert", "decode");
+        row(out, rates, name, "receiver", "decode");
     }
-
-private:
-    void row(std::ostream& out, const std::string& name, const char* variant, const char* limit) {
-        const double rate = median(std::string(variant) + "/" + name);
-        const double base = median(std::string(limit) + "/" + name);
-        if (rate <= 0.0 || base <= 0.0) return;
-        char line[256];
-        std::snprintf(line, sizeof line, "%-26s %-16s %12.1f %12.1f %8.3f\n", name.c_str(),
-                      variant, rate, base, rate / base);
-        out << line;
-    }
-
-    double median(const std::string& name) const { return rates.median(name); }
-
-    talvek::bench::MedianRates rates{"frames/s"};
-};
+}
 
 }  // namespace
 
@@ -478,7 +462,7 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    talvek::bench::RatioReporter reporter("frames/s", print_ratios);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

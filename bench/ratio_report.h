@@ -1,12 +1,14 @@
 #pragma once
-// Collects one counter of every benchmark run so a reporter can print each
-// variant against its limit after the table: the median of the repetitions
-// when single runs are shown, or the median aggregate when only aggregates
-// are (--benchmark_report_aggregates_only).
+// The benchmarks' report: Google Benchmark's usual console table, then each
+// variant against its limit, printed by the benchmark from the median of one
+// counter (of the repetitions when single runs are shown, or the median
+// aggregate when only aggregates are: --benchmark_report_aggregates_only).
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <functional>
+#include <ostream>
 #include <map>
 #include <string>
 #include <utility>
@@ -49,6 +51,31 @@ private:
     std::string counter;
     std::map<std::string, std::vector<double>> rates;
     std::map<std::string, double> aggregate_medians;
+};
+
+// Prints the ratios after the table; median() of a name that did not run is 0.
+using PrintRatios = std::function<void(std::ostream&, const MedianRates&)>;
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter(std::string counter, PrintRatios print)
+        : ConsoleReporter(OO_Tabular), rates(std::move(counter)), print_ratios(std::move(print)) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        rates.collect(runs);
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::ostream& out = GetOutputStream();
+        print_ratios(out, rates);
+        out.flush();
+    }
+
+private:
+    MedianRates rates;
+    PrintRatios print_ratios;
 };
 
 }  // namespace talvek::bench
