@@ -9,24 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "parse_words.h"
+
 namespace {
 
-struct Parsed {
-    bool ok;
-    Args args;
-    std::string errors;
-};
+using Parsed = talvek::testing::Parsed<Args>;
 
 Parsed parse(std::initializer_list<const char*> words) {
-    std::vector<std::string> storage = {"player"};
-    storage.insert(storage.end(), words.begin(), words.end());
-    std::vector<char*> argv;
-    for (std::string& s : storage) argv.push_back(s.data());
-    Parsed result{};
-    testing::internal::CaptureStderr();
-    result.ok = parse_args(static_cast<int>(argv.size()), argv.data(), result.args);
-    result.errors = testing::internal::GetCapturedStderr();
-    return result;
+    return talvek::testing::parse_words<Args>("player", words, parse_args);
 }
 
 TEST(PlayerArgs, NoArgumentsAsksForThePort) {
