@@ -155,6 +155,7 @@ public:
 
 private:
     friend class VideoReceiverTestPeer;
+    friend class VideoReceiverFuzzPeer;
 
     struct ScalerSource {
         int width = 0;

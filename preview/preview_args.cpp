@@ -9,9 +9,10 @@
 using talvek::log_err;
 
 // A frame must fit the int-sized pitch and buffer sizes of the texture API;
-// anything larger would overflow width * height * 4.
+// anything larger would overflow width * height * 4. Both are positive here,
+// so their product fits 64 bits, while the product times 4 may not.
 static bool frame_fits(int32_t width, int32_t height) {
-    return static_cast<int64_t>(width) * height * 4 <= INT32_MAX;
+    return static_cast<int64_t>(width) * height <= INT32_MAX / 4;
 }
 
 bool parse_args(int argc, char** argv, Args& args) {
