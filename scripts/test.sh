@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the normal build, the AddressSanitizer/UndefinedBehaviorSanitizer
 # build (any report fails), ThreadSanitizer on the threaded receiver tests,
-# and the Windows socket layer under wine.
+# a short run of every fuzz target, and the Windows socket layer under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -24,6 +24,9 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVEK_TSA
 cmake --build build-tsan --target client_tests player_tests
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R '^client\.|PlayerLoop'
+
+echo "== fuzzing (libFuzzer, clang 14), 60 s a target"
+scripts/fuzz.sh --seconds 60
 
 echo "== Windows socket layer (mingw-w64, wine)"
 scripts/windows_tests.sh
