@@ -77,7 +77,8 @@ public:
     static constexpr int MIN_DATAGRAM = FRAGMENT_PAYLOAD_OFFSET;  // 28 + 12 header bytes
     static constexpr uint16_t MAX_FRAGMENTS = 1000;              // 1.4 MB per frame at most
     static constexpr std::chrono::milliseconds MAX_FRAME_AGE{250};
-    // Eviction starts at 60 records or 50 MiB of fragment buffers and leaves
+    // Eviction starts at 60 records, or when a new record would take the
+    // fragment buffers to 50 MiB or more, and leaves
     // 30 (a second of frames at 30 per second), so a sender that never
     // completes a frame cannot grow memory without bound.
     static constexpr size_t EVICT_AT_RECORDS = 60;

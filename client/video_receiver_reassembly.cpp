@@ -51,7 +51,9 @@ void VideoReceiver::handle_fragment(const uint8_t* data, int length) {
 
     auto it = partial_frames.find(header.frame_id);
     if (it == partial_frames.end()) {
-        if (partial_frames.size() >= EVICT_AT_RECORDS || buffered_bytes > EVICT_ABOVE_BYTES) {
+        // The new record counts too, so the buffers never pass 50 MiB.
+        if (partial_frames.size() >= EVICT_AT_RECORDS ||
+            buffered_bytes + record_bytes(header.fragment_count) > EVICT_ABOVE_BYTES) {
             evict_records();
         }
         it = partial_frames.try_emplace(header.frame_id).first;
