@@ -18,12 +18,26 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-echo "== thread sanitizer build (the receiver's threaded tests)"
+echo "== thread sanitizer build (every test that starts a decode thread)"
+# The receiver's tests, the player's loop and controls on a real receiver,
+# and the e2e tests whose player process is this build's. Reports go to
+# files, so one made while a test captures stderr, or in a child process
+# that a test kills, still fails the stage.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVEK_TSAN=ON \
     -DTALVEK_BUILD_BENCH=OFF >/dev/null
-cmake --build build-tsan --target client_tests player_tests
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -R '^client\.|PlayerLoop'
+cmake --build build-tsan --target client_tests player_tests player_e2e_tests \
+    player_controls_e2e_tests player_audio_e2e_tests
+tsan_reports=$root/build-tsan/tsan-reports
+rm -rf "$tsan_reports" && mkdir -p "$tsan_reports"
+tsan_status=0
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp:log_path=$tsan_reports/report \
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" \
+    -R '^client\.|^Player(Loop|Controls)Test\.|^player_(e2e|controls_e2e|audio_e2e)$' || tsan_status=$?
+if compgen -G "$tsan_reports/report*" >/dev/null; then
+    cat "$tsan_reports"/report*
+    tsan_status=1
+fi
+((tsan_status == 0)) || { echo "thread sanitizer stage failed"; exit 1; }
 
 echo "== fuzzing (libFuzzer, clang 14), 60 s a target"
 scripts/fuzz.sh --seconds 60

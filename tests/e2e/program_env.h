@@ -1,9 +1,9 @@
 #pragma once
 // Environment for a program under test: the given entries, plus what the
-// sanitizer build needs to name leaks in Mesa's software GL driver. That
-// driver is loaded and unloaded by libGL, so its leaks would show up as
-// "<unknown module>", which no suppression can match; kept loaded from the
-// start, they carry its name and tests/lsan.supp suppresses them.
+// sanitizer build needs for Mesa's software GL driver. libGL loads and
+// unloads that driver, and what the driver still holds then looks leaked
+// from "<unknown module>", which no suppression can match; kept loaded from
+// the start, the driver's memory stays reachable to the end.
 
 #include <cstdlib>
 #include <string>
