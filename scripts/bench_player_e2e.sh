@@ -105,13 +105,9 @@ cleanup() {
 trap cleanup EXIT
 
 # --- a private display, 1920x1080 like the host's ----------------------------
-n=70
-while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$WORK/xvfb.log" 2>&1 &
-XVFB_PID=$!
-export DISPLAY=":$n"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || { echo "Xvfb :$n did not start" >&2; cat "$WORK/xvfb.log" >&2; exit 1; }
+# shellcheck source=scripts/lib_xvfb.sh
+source "$ROOT/scripts/lib_xvfb.sh"
+start_private_xvfb "$WORK/xvfb.log" -noreset || exit 1
 
 CLK_TCK="$(getconf CLK_TCK)"
 HAVE_PERF=0

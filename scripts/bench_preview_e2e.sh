@@ -74,16 +74,9 @@ trap cleanup EXIT
 
 # --- display ---------------------------------------------------------------
 if [[ -z "${DISPLAY:-}" ]]; then
-    n=70
-    while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do
-        if xdpyinfo >/dev/null 2>&1; then break; fi
-        sleep 0.1
-    done
-    xdpyinfo >/dev/null 2>&1 || { echo "Xvfb :$n did not start" >&2; cat "$WORK/xvfb.log" >&2; exit 1; }
+    # shellcheck source=scripts/lib_xvfb.sh
+    source "$ROOT/scripts/lib_xvfb.sh"
+    start_private_xvfb "$WORK/xvfb.log" || exit 1
     DISPLAY_NOTE="Xvfb $DISPLAY started by this script (pid $XVFB_PID)"
 else
     DISPLAY_NOTE="existing DISPLAY=$DISPLAY"

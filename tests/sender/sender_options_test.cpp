@@ -77,6 +77,46 @@ TEST(SenderOptions, MalformedOptionsAreRead) {
     EXPECT_EQ(o.impairment.seed, 17u);
 }
 
+TEST(SenderOptions, SoakOptionsAreRead) {
+    SenderOptions o;
+    ASSERT_TRUE(parse({"preview", "--port", "5000", "--reorder", "0.05", "--reorder-ms", "50",
+                       "--garbage-every", "2.5", "--garbage-burst", "40", "--kind", "short",
+                       "--event-log", "/tmp/events.txt", "--clip", "clip.bin"},
+                      o));
+    EXPECT_EQ(o.impairment.reorder_ms, 50);
+    EXPECT_DOUBLE_EQ(o.impairment.reorder_rate, 0.05);
+    EXPECT_DOUBLE_EQ(o.garbage_every, 2.5);
+    EXPECT_EQ(o.garbage_burst, 40);
+    EXPECT_EQ(o.kind, "short");
+    EXPECT_EQ(o.event_log, "/tmp/events.txt");
+    EXPECT_EQ(o.clip, "clip.bin");
+}
+
+TEST(SenderOptions, SoakDefaultsChangeNothing) {
+    SenderOptions o;
+    ASSERT_TRUE(parse({"player", "--port", "5000"}, o));
+    EXPECT_EQ(o.impairment.reorder_ms, 0);  // held datagrams counted out, as before
+    EXPECT_DOUBLE_EQ(o.garbage_every, 0.0);
+    EXPECT_TRUE(o.event_log.empty());
+    EXPECT_TRUE(o.clip.empty());
+}
+
+TEST(SenderOptions, BadSoakValuesAreRefused) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"player", "--port", "5000", "--reorder-ms", "0"},
+        {"player", "--port", "5000", "--reorder-ms", "10001"},
+        {"player", "--port", "5000", "--garbage-every", "0"},
+        {"player", "--port", "5000", "--garbage-every", "soon"},
+        {"player", "--port", "5000", "--garbage-burst", "0"},
+        {"player", "--port", "5000", "--event-log", ""},
+        {"player", "--port", "5000", "--clip", ""},
+    };
+    for (const auto& args : bad) {
+        SenderOptions o;
+        EXPECT_FALSE(parse(args, o)) << args[args.size() - 2] << " " << args.back();
+    }
+}
+
 TEST(SenderOptions, AudioDefaults) {
     SenderOptions o;
     ASSERT_TRUE(parse({"player", "--port", "5000"}, o));

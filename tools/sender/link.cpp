@@ -54,6 +54,11 @@ bool Link::send(const Datagram& datagram) {
     return impairment.push(datagram, [this](const Datagram& d) { send_now(d); });
 }
 
+void Link::pump() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    impairment.release_expired([this](const Datagram& d) { send_now(d); });
+}
+
 void Link::flush() {
     const std::lock_guard<std::mutex> lock(mutex);
     impairment.flush([this](const Datagram& d) { send_now(d); });

@@ -40,6 +40,9 @@ public:
     size_t send_paced(const std::vector<Datagram>& datagrams, Clock::time_point deadline);
     // One datagram through the impairments, now; false when they dropped it.
     bool send(const Datagram& datagram);
+    // Sends the datagrams held back by --reorder-ms whose delay has run out;
+    // called between frames, at least once a millisecond.
+    void pump();
     void flush();
 
     UDPSocket& socket() { return sock; }

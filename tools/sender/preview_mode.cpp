@@ -1,12 +1,16 @@
 #include "preview_mode.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <thread>
 
+#include "event_log.h"
+#include "garbage_bursts.h"
 #include "link.h"
+#include "log.h"
 #include "media_header.h"
 #include "test_pattern.h"
 
@@ -20,6 +24,15 @@ int run_preview_mode(const SenderOptions& o) {
                      o.width, o.height);
         return 1;
     }
+
+    const std::optional<std::vector<MalformedKind>> garbage_kinds = malformed_kinds_named(o.kind);
+    if (!garbage_kinds) {
+        log_err("[Sender] Error: unknown --kind %s\n", o.kind.c_str());
+        return 2;
+    }
+    GarbageBursts garbage(o.garbage_every, o.garbage_burst, *garbage_kinds, o.impairment.seed);
+    EventLog events;
+    if (!events.open(o.event_log)) return 1;  // Error already logged
 
     Link link(o.host, o.port, o.impairment);
     if (!link.open()) return 1;  // the socket printed why
@@ -38,10 +51,23 @@ int run_preview_mode(const SenderOptions& o) {
     fragment_options.flags = VOICE_FLAG_VIDEO;
 
     const Clock::time_point start = Clock::now();
+    uint32_t next_frame_id = o.first_frame;
     for (long i = 0; i < frames; ++i) {
-        const uint32_t frame_id = o.first_frame + static_cast<uint32_t>(i);
         const Clock::time_point due = start + interval * i;
-        std::this_thread::sleep_until(due);
+        // Datagrams held back by --reorder-ms leave while we wait.
+        for (Clock::time_point now = Clock::now(); now < due; now = Clock::now()) {
+            link.pump();
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(due - now, std::chrono::milliseconds(1)));
+        }
+        if (garbage.due(std::chrono::duration<double>(due - start).count())) {
+            datagrams.clear();
+            const uint32_t first = next_frame_id;
+            next_frame_id = garbage.make_burst(first, datagrams);
+            link.send_paced(datagrams, Clock::time_point{});
+            events.garbage(first, static_cast<int>(next_frame_id - first), datagrams.size());
+        }
+        const uint32_t frame_id = next_frame_id++;
 
         draw_test_pattern(frame.data(), o.width, o.height, frame_id);
         datagrams.clear();
@@ -49,12 +75,15 @@ int run_preview_mode(const SenderOptions& o) {
         fragment_options.first_sequence += static_cast<uint32_t>(datagrams.size());
         // Spread the datagrams over most of the interval, leaving slack so
         // a slow frame does not push the next one back.
-        const uint64_t dropped_before = link.impairment_counts().dropped;
-        link.send_paced(datagrams, due + interval * 3 / 4);
+        const int64_t first_out = EventLog::now_ns();
+        const size_t dropped = link.send_paced(datagrams, due + interval * 3 / 4);
+        // The pattern's strip shows the low bits of the id.
+        events.frame_at(first_out, frame_id, frame_id & ((1u << FRAME_NUMBER_BITS) - 1),
+                        datagrams.size(), dropped, false);
 
         if (o.verbose) {
-            std::printf("[Sender] frame %u: %zu datagrams, %" PRIu64 " dropped\n", frame_id,
-                        datagrams.size(), link.impairment_counts().dropped - dropped_before);
+            std::printf("[Sender] frame %u: %zu datagrams, %zu dropped\n", frame_id,
+                        datagrams.size(), dropped);
             std::fflush(stdout);
         }
     }

@@ -66,6 +66,7 @@ void print_sender_usage(const char* program) {
                  "  --dup <rate>       send each datagram twice with this chance\n"
                  "  --reorder <rate>   hold each datagram back with this chance\n"
                  "  --reorder-depth <n> a held datagram goes out after 1..n others (default 8)\n"
+                 "  --reorder-ms <ms>  a held datagram goes out instead up to ms later\n"
                  "  --seed <n>         seed of the impairments and malformed data (default 1)\n"
                  "  --verbose          one line per frame\n"
                  "  --quiet            player, malformed: only the port, the replies and the\n"
@@ -80,6 +81,16 @@ void print_sender_usage(const char* program) {
                  "                     player's --parent-port (default 0: any, printed)\n"
                  "  --burst            send each frame at once instead of pacing it over\n"
                  "                     the frame interval\n"
+                 "Soak options (player and preview):\n"
+                 "  --garbage-every <s> a burst of malformed datagrams every s seconds, between\n"
+                 "                     two frames; the next frame's id follows the burst's\n"
+                 "  --garbage-burst <n> units a burst (default 10), of the kinds of --kind\n"
+                 "  --event-log <file> one line per frame, KFRQ and burst, each with the\n"
+                 "                     steady clock in ns (frame: id, picture number,\n"
+                 "                     datagrams, dropped, keyframe)\n"
+                 "  --clip <file>      player: stream these pre-encoded frames (bench/\n"
+                 "                     stream_replay --encode-only), starting over at the end;\n"
+                 "                     a KFRQ restarts it at its first frame, a keyframe\n"
                  "Malformed options (also --listen-port, --first-frame, --seconds, --seed):\n"
                  "  --kind <name>      all (default, in turn), short, payload-zero,\n"
                  "                     payload-over, payload-beyond, count-zero, count-over,\n"
@@ -174,6 +185,20 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
         } else if (std::strcmp(name, "--reorder-depth") == 0) {
             ok = parse_integer(value, 1, 100000, n);
             o.impairment.reorder_depth = static_cast<int>(n);
+        } else if (std::strcmp(name, "--reorder-ms") == 0) {
+            ok = parse_integer(value, 1, 10000, n);
+            o.impairment.reorder_ms = static_cast<int>(n);
+        } else if (std::strcmp(name, "--garbage-every") == 0) {
+            ok = parse_number(value, o.garbage_every) && o.garbage_every > 0.0;
+        } else if (std::strcmp(name, "--garbage-burst") == 0) {
+            ok = parse_integer(value, 1, 100000, n);
+            o.garbage_burst = static_cast<int>(n);
+        } else if (std::strcmp(name, "--event-log") == 0) {
+            o.event_log = value;
+            ok = !o.event_log.empty();
+        } else if (std::strcmp(name, "--clip") == 0) {
+            o.clip = value;
+            ok = !o.clip.empty();
         } else if (std::strcmp(name, "--seed") == 0) {
             ok = parse_integer(value, 0, UINT32_MAX, n);
             o.impairment.seed = static_cast<uint32_t>(n);

@@ -44,6 +44,13 @@ struct SenderOptions {
     double audio_clock_rate = 1.0;
     AudioSequencePlan audio_sequence;
 
+    // soak runs, player and preview: garbage between the frames, a record of
+    // what was sent when, and (player) frames encoded up front
+    double garbage_every = 0.0;  // seconds between garbage bursts; 0: none
+    int garbage_burst = 10;      // malformed units a burst, of the kinds of --kind
+    std::string event_log;       // event_log.h; empty: none
+    std::string clip;            // clip_file.h; empty: encode in real time
+
     // malformed
     std::string kind = "all";
     long count = 0;       // units (audio: packets) to send; 0: run for `seconds`
