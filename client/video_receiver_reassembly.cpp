@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <memory>
 
 #include "log.h"
 #include "video_receiver.h"
@@ -67,7 +68,7 @@ void VideoReceiver::handle_fragment(const uint8_t* data, int length) {
     if (index >= record.fragment_count) return;
     if (record.received[index]) return;
 
-    std::memcpy(record.data.data() + index * SLOT_BYTES, payload,
+    std::memcpy(record.data.get() + index * SLOT_BYTES, payload,
                 static_cast<size_t>(payload_size));
     record.received[index] = true;
     record.fragment_sizes[index] = header.payload_size;
@@ -90,7 +91,7 @@ void VideoReceiver::evict_records() {
 void VideoReceiver::set_up_record(PartialFrame& record, uint16_t fragment_count) {
     record.fragment_count = fragment_count;
     record.fragments_received = 0;
-    record.data.assign(static_cast<size_t>(record_bytes(fragment_count)), 0);
+    record.data = std::make_unique_for_overwrite<uint8_t[]>(record_bytes(fragment_count));
     record.received.assign(fragment_count, false);
     record.fragment_sizes.assign(fragment_count, 0);
     record.created_at = clock();
@@ -110,7 +111,7 @@ void VideoReceiver::complete_frame(uint32_t frame_id, const PartialFrame& record
     EncodedFrame frame;
     frame.reserve(total);
     for (size_t i = 0; i < record.fragment_sizes.size(); ++i) {
-        const auto first = record.data.begin() + static_cast<std::ptrdiff_t>(i * SLOT_BYTES);
+        const uint8_t* first = record.data.get() + i * SLOT_BYTES;
         frame.insert(frame.end(), first, first + record.fragment_sizes[i]);
     }
 

@@ -36,7 +36,9 @@ public:
         Reassembly out;
         out.records = r.partial_frames.size();
         out.buffered_bytes = r.buffered_bytes;
-        for (const auto& entry : r.partial_frames) out.record_bytes += entry.second.data.size();
+        for (const auto& entry : r.partial_frames) {
+            if (entry.second.data) out.record_bytes += entry.second.fragment_count * uint64_t{1400};
+        }
         out.last_completed_id = r.last_completed_id;
         return out;
     }

@@ -47,11 +47,14 @@ public:
         std::lock_guard lock(r.fragments_mutex);
         return r.buffered_bytes;
     }
-    // What the records really hold, to check the bookkeeping against.
+    // What the records hold (a set-up record owns fragment_count slots), to
+    // check the running total against.
     static uint64_t allocated_record_bytes(VideoReceiver& r) {
         std::lock_guard lock(r.fragments_mutex);
         uint64_t sum = 0;
-        for (const auto& [id, record] : r.partial_frames) sum += record.data.capacity();
+        for (const auto& [id, record] : r.partial_frames) {
+            if (record.data) sum += record.fragment_count * uint64_t{1400};
+        }
         return sum;
     }
     static uint32_t last_completed_id(VideoReceiver& r) {
