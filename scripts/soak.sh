@@ -43,7 +43,8 @@ KEEP=""
 MODE=all
 CACHE=/tmp/talvek_soak_clips
 BOUND_KIB=$((50 * 1024))
-IMPAIR=(--drop 0.05 --dup 0.05 --reorder 0.05 --reorder-ms 50 --garbage-every 5
+REORDER_MS=50
+IMPAIR=(--drop 0.05 --dup 0.05 --reorder 0.05 --reorder-ms "$REORDER_MS" --garbage-every 5
         --garbage-burst 50 --kind all --seed 7)
 
 while [[ $# -gt 0 ]]; do
@@ -176,7 +177,7 @@ wait_first_picture() {
 # $1 mode, $2 events, $3 watch, $4 frame interval in ns.
 recoveries() {
     { awk '{ print $1, "watch", $2 }' "$3"; cat "$2"; } | sort -n -k1,1 -s |
-    awk -v mode="$1" -v interval="$4" -v keyint=4.25e9 '
+    awk -v mode="$1" -v interval="$4" -v keyint=4.25e9 -v reorder="${REORDER_MS}e6" '
         function open_event(kind, t, id) {
             ev_kind[tail] = kind; ev_t[tail] = t; ev_id[tail] = id; ev_key[tail] = ""
             ev_deadline[tail] = ""; ++tail
@@ -192,7 +193,17 @@ recoveries() {
             } else {
                 if (dropped > 0) open_event("loss", t, id)
                 else for (i = undated; i < tail; ++i) ev_deadline[i] = t + 100e6 + interval
-                if (dropped == 0) undated = tail
+                if (dropped == 0) { dated_from = undated; undated = tail; whole_t = t }
+            }
+            next
+        }
+        # Garbage sent while the last whole frame may still be held back by
+        # the link can complete a higher id first and make that frame stale,
+        # as it would on a real network: the next whole frame sets the limit.
+        $2 == "garbage" {
+            if (mode == "preview" && whole_t != "" && $1 - whole_t < reorder) {
+                for (i = dated_from; i < tail; ++i) ev_deadline[i] = ""
+                undated = dated_from
             }
             next
         }
