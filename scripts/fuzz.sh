@@ -3,9 +3,11 @@
 # their seed corpora with the sender's own code, and runs every target, two
 # at a time.
 #
-#   scripts/fuzz.sh --seconds N   each target for N seconds (CI: 60)
-#   scripts/fuzz.sh --long        each target until 100 million inputs (the
-#                                 two reassemblers) or 10 million (the others)
+#   scripts/fuzz.sh --seconds N [target...]  each target for N seconds (CI: 60)
+#   scripts/fuzz.sh --long [target...]       each target until 100 million
+#                                 inputs (the two reassemblers) or 10 million
+#                                 (the others)
+# With target names, only those run (e.g. fuzz_player_args).
 #
 # Corpora stay in build-fuzz/corpus, so runs resume where the last one ended;
 # findings go to build-fuzz/findings/<target>/. Exit status 1 on any finding.
@@ -13,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    echo "Usage: $0 --seconds N | --long" >&2
+    echo "Usage: $0 --seconds N [target...] | --long [target...]" >&2
     exit 2
 }
 mode=""
@@ -23,8 +25,12 @@ case "${1:-}" in
     [[ "${2:-}" =~ ^[0-9]+$ ]] || usage
     mode=seconds
     seconds=$2
+    shift 2
     ;;
---long) mode=long ;;
+--long)
+    mode=long
+    shift
+    ;;
 *) usage ;;
 esac
 
@@ -66,6 +72,12 @@ declare -A long_runs=(
 )
 targets=(fuzz_video_reassembly fuzz_frame_reassembler fuzz_screen_audio fuzz_player_args
          fuzz_preview_args fuzz_decode)
+if (($# > 0)); then
+    for t in "$@"; do
+        [[ -n "${long_runs[$t]:-}" ]] || { echo "[fuzz] unknown target: $t" >&2; usage; }
+    done
+    targets=("$@")
+fi
 
 # One target, to its log. -close_fd_mask=3 silences the programs' own log
 # lines; libFuzzer's lines and the sanitizers' reports still come through.

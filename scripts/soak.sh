@@ -297,6 +297,24 @@ bc_div() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 sender_summary() { grep 'done:' "$1" | sed 's/^\[Sender\] done: //'; }
 
+# From the first picture to the sender's end: samples the target's memory
+# (START_RSS: at the first picture), stops the watcher and the target
+# (STATUS), and works out the recovery times into recovery.txt.
+# $1 mode (player or preview), $2 the mode's folder.
+measure_stream() {
+    local dir="$2"
+    wait_first_picture "$dir/watch.txt" || echo "# no picture within 30 s" | tee -a "$RESULTS"
+    START_RSS="$(rss_kib "$TARGET_PID" || echo 0)"
+    sample_rss "$dir"
+    wait "$SENDER_PID" || true
+    SENDER_PID=""
+    sleep 1
+    rss_kib "$TARGET_PID" >>"$dir/rss.txt" || true
+    stop_watch
+    stop_target
+    recoveries "$1" "$dir/events.txt" "$dir/watch.txt" 33333333 >"$dir/recovery.txt"
+}
+
 # --- player ------------------------------------------------------------------------
 run_player() {
     local dir="$WORK/player" clip host_port port start
@@ -318,16 +336,8 @@ run_player() {
         --fps 30 --clip "$clip" --seconds "$SECONDS_PER_MODE" "${IMPAIR[@]}" \
         --event-log "$dir/events.txt" --quiet >"$dir/sender.out" 2>&1 &
     SENDER_PID=$!
-    wait_first_picture "$dir/watch.txt" || echo "# no picture within 30 s" | tee -a "$RESULTS"
-    start="$(rss_kib "$TARGET_PID" || echo 0)"
-    sample_rss "$dir"
-    wait "$SENDER_PID" || true
-    SENDER_PID=""
-    sleep 1
-    rss_kib "$TARGET_PID" >>"$dir/rss.txt" || true
-    stop_watch
-    stop_target
-    recoveries player "$dir/events.txt" "$dir/watch.txt" 33333333 >"$dir/recovery.txt"
+    measure_stream player "$dir"
+    start=$START_RSS
     local kfrq shown frames
     kfrq="$(grep -c ' kfrq$' "$dir/events.txt" || true)"
     frames="$(grep -c ' frame ' "$dir/events.txt" || true)"
@@ -356,16 +366,8 @@ run_preview() {
         --seconds "$SECONDS_PER_MODE" "${IMPAIR[@]}" --event-log "$dir/events.txt" \
         >"$dir/sender.out" 2>&1 &
     SENDER_PID=$!
-    wait_first_picture "$dir/watch.txt" || echo "# no picture within 30 s" | tee -a "$RESULTS"
-    start="$(rss_kib "$TARGET_PID" || echo 0)"
-    sample_rss "$dir"
-    wait "$SENDER_PID" || true
-    SENDER_PID=""
-    sleep 1
-    rss_kib "$TARGET_PID" >>"$dir/rss.txt" || true
-    stop_watch
-    stop_target
-    recoveries preview "$dir/events.txt" "$dir/watch.txt" 33333333 >"$dir/recovery.txt"
+    measure_stream preview "$dir"
+    start=$START_RSS
     local frames whole shown
     frames="$(grep -c ' frame ' "$dir/events.txt" || true)"
     whole="$(awk '$2 == "frame" && $6 == 0' "$dir/events.txt" | wc -l)"
