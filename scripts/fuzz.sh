@@ -34,11 +34,8 @@ case "${1:-}" in
 *) usage ;;
 esac
 
-fuzzer_runtime=$(ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null || true)
-if ! command -v clang++-14 >/dev/null || [ -z "$fuzzer_runtime" ]; then
-    echo "[fuzz] clang 14 or its libFuzzer runtime is missing: running scripts/setup.sh"
-    scripts/setup.sh
-fi
+# The libraries under test and clang's libFuzzer runtime, on a fresh machine.
+scripts/setup.sh --packages-only
 
 build=build-fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need (Debian 12), then
 # configures and builds. Safe to run again: it installs only what is missing.
+#
+#   scripts/setup.sh [cmake option...]   install, configure and build in $BUILD_DIR
+#   scripts/setup.sh --packages-only     install only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,6 +32,8 @@ if ((${#missing[@]})); then
     $SUDO apt-get update -qq
     $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+[ "${1:-}" = --packages-only ] && exit 0
 
 BUILD_DIR=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
