@@ -177,7 +177,7 @@ wait_first_picture() {
 # $1 mode, $2 events, $3 watch, $4 frame interval in ns.
 recoveries() {
     { awk '{ print $1, "watch", $2 }' "$3"; cat "$2"; } | sort -n -k1,1 -s |
-    awk -v mode="$1" -v interval="$4" -v keyint=4.25e9 -v reorder="${REORDER_MS}e6" '
+    awk -v mode="$1" -v interval="$4" -v keyint=4.25e9 '
         function open_event(kind, t, id) {
             ev_kind[tail] = kind; ev_t[tail] = t; ev_id[tail] = id; ev_key[tail] = ""
             ev_deadline[tail] = ""; ++tail
@@ -197,11 +197,13 @@ recoveries() {
             }
             next
         }
-        # Garbage sent while the last whole frame may still be held back by
-        # the link can complete a higher id first and make that frame stale,
-        # as it would on a real network: the next whole frame sets the limit.
+        # Garbage sent before the limit set by the last whole frame can hide it: a
+        # frame count of 0 blanks the picture before the screen is read, and
+        # a higher id completed while that frame is held back by the link
+        # makes it stale, as on a real network. The next whole frame sets
+        # the limit.
         $2 == "garbage" {
-            if (mode == "preview" && whole_t != "" && $1 - whole_t < reorder) {
+            if (mode == "preview" && whole_t != "" && $1 - whole_t < 100e6 + interval) {
                 for (i = dated_from; i < tail; ++i) ev_deadline[i] = ""
                 undated = dated_from
             }
