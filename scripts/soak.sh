@@ -192,8 +192,11 @@ recoveries() {
                 if (dropped > 0) open_event("loss", t, id)
             } else {
                 if (dropped > 0) open_event("loss", t, id)
-                else for (i = undated; i < tail; ++i) ev_deadline[i] = t + 100e6 + interval
-                if (dropped == 0) { dated_from = undated; undated = tail; whole_t = t }
+                else {
+                    whole_limit = t + 100e6 + interval
+                    for (i = undated; i < tail; ++i) ev_deadline[i] = whole_limit
+                    dated_from = undated; undated = tail
+                }
             }
             next
         }
@@ -203,7 +206,7 @@ recoveries() {
         # makes it stale, as on a real network. The next whole frame sets
         # the limit.
         $2 == "garbage" {
-            if (mode == "preview" && whole_t != "" && $1 - whole_t < 100e6 + interval) {
+            if (mode == "preview" && whole_limit != "" && $1 < whole_limit) {
                 for (i = dated_from; i < tail; ++i) ev_deadline[i] = ""
                 undated = dated_from
             }
