@@ -183,6 +183,8 @@ private:
     void complete_frame(uint32_t frame_id, const PartialFrame& record);
     void push_decode_queue(EncodedFrame frame);  // queue_mutex held
     void sweep_expired_records();
+    bool is_lost_frame(uint32_t frame_id) const;
+    void request_keyframe();
     void remove_record(std::unordered_map<uint32_t, PartialFrame>::iterator it);
 
     // Decoding (video_receiver_decode.cpp).

@@ -83,9 +83,29 @@ void VideoReceiver::handle_fragment(const uint8_t* data, int length) {
 bool VideoReceiver::needs_keyframe_request() { return keyframe_needed.exchange(false); }
 
 // Removes records in the table's own order, which follows neither age nor
-// id, until RECORDS_AFTER_EVICTION are left. Nothing is logged or requested.
+// id, until RECORDS_AFTER_EVICTION are left. Nothing is logged per record,
+// but a frame that goes unfinished breaks the decoder's reference chain.
 void VideoReceiver::evict_records() {
-    while (partial_frames.size() > RECORDS_AFTER_EVICTION) remove_record(partial_frames.begin());
+    bool lost = false;
+    while (partial_frames.size() > RECORDS_AFTER_EVICTION) {
+        lost = lost || is_lost_frame(partial_frames.begin()->first);
+        remove_record(partial_frames.begin());
+    }
+    if (lost) request_keyframe();
+}
+
+// A record above the last completed id is a frame the decoder never got; one
+// equal to it is a late copy of a fragment of a frame already decoded.
+bool VideoReceiver::is_lost_frame(uint32_t frame_id) const {
+    return frame_id > last_completed_id;
+}
+
+// Every loss raises the same request; one covers all of them until the main
+// loop collects it.
+void VideoReceiver::request_keyframe() {
+    if (keyframe_needed) return;
+    log_err("[VideoReceiver] Requesting keyframe due to dropped frames\n");
+    keyframe_needed = true;
 }
 
 void VideoReceiver::set_up_record(PartialFrame& record, uint16_t fragment_count) {
@@ -104,7 +124,8 @@ void VideoReceiver::remove_record(std::unordered_map<uint32_t, PartialFrame>::it
 }
 
 // Joins the pieces in index order, queues the frame and forgets this record
-// and every older one; incomplete older frames go without a drop line.
+// and every older one. Incomplete older frames go without a drop line, but
+// the decoder would predict from pictures it never had: ask for a keyframe.
 void VideoReceiver::complete_frame(uint32_t frame_id, const PartialFrame& record) {
     size_t total = 0;
     for (uint16_t size : record.fragment_sizes) total += size;
@@ -121,15 +142,18 @@ void VideoReceiver::complete_frame(uint32_t frame_id, const PartialFrame& record
     }
     queue_cv.notify_one();
 
-    last_completed_id = frame_id;
+    bool lost = false;
     for (auto it = partial_frames.begin(); it != partial_frames.end();) {
         if (it->first <= frame_id) {
+            lost = lost || (it->first != frame_id && is_lost_frame(it->first));
             auto victim = it++;
             remove_record(victim);
         } else {
             ++it;
         }
     }
+    last_completed_id = frame_id;
+    if (lost) request_keyframe();
 }
 
 // When the ring is full the push overwrites the oldest frame, so the decode
@@ -168,10 +192,7 @@ void VideoReceiver::sweep_expired_records() {
         auto victim = it++;
         remove_record(victim);
     }
-    if (dropped && !keyframe_needed) {
-        log_err("[VideoReceiver] Requesting keyframe due to dropped frames\n");
-        keyframe_needed = true;
-    }
+    if (dropped) request_keyframe();
 }
 
 }  // namespace talvek::client

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "fragmenter.h"
 #include "receiver_peer.h"
@@ -240,7 +243,7 @@ TEST_F(ReassemblyTest, LateCopyOfAOneFragmentFrameIsQueuedAgain) {
     EXPECT_EQ(queued().size(), 2u);
 }
 
-TEST_F(ReassemblyTest, NewerCompletedFrameRemovesOlderIncompleteOnesSilently) {
+TEST_F(ReassemblyTest, NewerCompletedFrameRemovesOlderIncompleteOnesWithoutADropLine) {
     feed(fragment(11, 0, 3, 100));
     feed(fragment(8, 0, 3, 100));
     testing::internal::CaptureStderr();
@@ -248,12 +251,85 @@ TEST_F(ReassemblyTest, NewerCompletedFrameRemovesOlderIncompleteOnesSilently) {
     now += 1s;
     feed(fragment(13, 0, 2, 100));  // a later sweep finds nothing to report
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "");
+    // Two frames lost in one pass: no drop line for either, one request.
+    EXPECT_EQ(err, "[VideoReceiver] Requesting keyframe due to dropped frames\n");
     EXPECT_FALSE(Peer::has_record(receiver, 11));
     EXPECT_FALSE(Peer::has_record(receiver, 8));
     EXPECT_TRUE(Peer::has_record(receiver, 13));
-    EXPECT_FALSE(receiver.needs_keyframe_request());
+    EXPECT_TRUE(receiver.needs_keyframe_request());
+    EXPECT_FALSE(receiver.needs_keyframe_request()) << "one request is reported once";
     EXPECT_EQ(Peer::buffered_bytes(receiver), 2 * SLOT);
+    EXPECT_EQ(Peer::last_completed_id(receiver), 12u);
+}
+
+TEST_F(ReassemblyTest, DeltaFrameMissingOneFragmentAsksForAKeyframeWhenTheNextCompletes) {
+    feed(fragment(5, 0, 3, 1400));
+    feed(fragment(5, 2, 3, 600));  // fragment 1 never comes
+    EXPECT_EQ(feed_logged(fragment(6, 0, 2, 1400)), "");
+    EXPECT_FALSE(receiver.needs_keyframe_request()) << "frame 5 may still complete";
+    EXPECT_EQ(feed_logged(fragment(6, 1, 2, 700)),
+              "[VideoReceiver] Requesting keyframe due to dropped frames\n");
+    EXPECT_TRUE(receiver.needs_keyframe_request());
+    EXPECT_FALSE(receiver.needs_keyframe_request());
+    ASSERT_EQ(queued().size(), 1u);
+    EXPECT_EQ(queued()[0].size(), 2100u) << "frame 6 is queued as usual";
+    EXPECT_EQ(Peer::record_count(receiver), 0u);
+}
+
+TEST_F(ReassemblyTest, LossWhileARequestIsPendingLogsNoSecondRequest) {
+    feed(fragment(5, 0, 2, 100));
+    complete_frame(6);
+    feed(fragment(7, 0, 2, 100));
+    EXPECT_EQ(feed_logged(fragment(8, 0, 1, 100)), "") << "the first request is not collected yet";
+    EXPECT_TRUE(receiver.needs_keyframe_request());
+    EXPECT_FALSE(receiver.needs_keyframe_request());
+}
+
+TEST_F(ReassemblyTest, StrayCopyOfTheFrameJustCompletedIsNoLoss) {
+    feed(fragment(5, 0, 2, 100));
+    feed(fragment(5, 1, 2, 100));
+    feed(fragment(5, 0, 2, 100));  // late copy: a record for frame 5 again
+    ASSERT_TRUE(Peer::has_record(receiver, 5));
+    testing::internal::CaptureStderr();
+    feed(fragment(6, 0, 2, 100));
+    feed(fragment(6, 1, 2, 100));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(Peer::has_record(receiver, 5));
+    EXPECT_FALSE(receiver.needs_keyframe_request());
+    EXPECT_EQ(queued().size(), 2u);
+}
+
+TEST_F(ReassemblyTest, DuplicatedFragmentsWithoutLossNeverAskForAKeyframe) {
+    // 200 frames of 1 to 8 fragments, each fragment sent again with a 5 %
+    // chance, at once or a few fragments later, within its frame or after it.
+    std::mt19937 random(11);
+    std::bernoulli_distribution duplicate(0.05);
+    std::uniform_int_distribution<int> fragments(1, 8);
+    std::uniform_int_distribution<int> delay(0, 6);
+    std::vector<std::pair<size_t, Datagram>> copies;  // send after datagram n
+    std::vector<Datagram> stream;
+    for (uint32_t id = 1; id <= 200; ++id) {
+        const auto count = static_cast<uint16_t>(fragments(random));
+        for (uint16_t i = 0; i < count; ++i) {
+            stream.push_back(fragment(id, i, count, 700));
+            if (duplicate(random)) copies.emplace_back(stream.size() + size_t(delay(random)), stream.back());
+        }
+    }
+    testing::internal::CaptureStderr();
+    size_t duplicates_sent = 0;
+    for (size_t n = 0; n < stream.size(); ++n) {
+        feed(stream[n]);
+        for (const auto& [after, copy] : copies) {
+            if (after == n + 1) {
+                feed(copy);
+                ++duplicates_sent;
+            }
+        }
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_GT(duplicates_sent, 30u) << "too few duplicates to mean anything";
+    EXPECT_FALSE(receiver.needs_keyframe_request());
+    EXPECT_EQ(Peer::last_completed_id(receiver), 200u);
 }
 
 TEST_F(ReassemblyTest, NewerIncompleteFrameKeepsOlderOnes) {
@@ -365,10 +441,13 @@ TEST_F(ReassemblyTest, SixtyRecordsAreCutToThirtyBeforeANewFrame) {
     ASSERT_EQ(Peer::record_count(receiver), 60u);
     testing::internal::CaptureStderr();
     feed(fragment(61, 0, 2, 100));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "eviction is silent";
+    // Thirty frames went unfinished: no line each, one request for them all.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[VideoReceiver] Requesting keyframe due to dropped frames\n");
     EXPECT_EQ(Peer::record_count(receiver), 31u);
     EXPECT_TRUE(Peer::has_record(receiver, 61));
     EXPECT_EQ(Peer::buffered_bytes(receiver), 31 * 2 * SLOT);
+    EXPECT_TRUE(receiver.needs_keyframe_request());
     EXPECT_FALSE(receiver.needs_keyframe_request());
 }
 

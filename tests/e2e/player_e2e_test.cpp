@@ -321,10 +321,10 @@ protected:
 
     // The lossy clip as the sender streams it: bursts, no scheduled
     // keyframe after the first, one line a frame.
-    std::vector<std::string> lossy_stream_args(int frames) {
+    std::vector<std::string> lossy_stream_args(int frames, const char* fps = LOSSY_FPS) {
         const ClipOptions clip = lossy_clip();
         return {"--input",   write_lossy_clip(), "--width",  std::to_string(clip.width),
-                "--height",  std::to_string(clip.height), "--fps", LOSSY_FPS,
+                "--height",  std::to_string(clip.height), "--fps", fps,
                 "--bitrate", LOSSY_BITRATE, "--frames", std::to_string(frames),
                 "--gop",     "1000", "--burst", "--verbose"};
     }
@@ -556,6 +556,67 @@ TEST_F(PlayerEndToEnd, LostFragmentIsLoggedAskedForAndRepairedByTheNextKeyframe)
     ASSERT_EQ(shown_frame(last), static_cast<uint32_t>(FRAMES));
     EXPECT_GE(clip_psnr(last, clip, FRAMES), MATCH_PSNR);
     last.save_ppm(::testing::TempDir() + "player_e2e_repaired.ppm");
+
+    close_and_expect_orderly_teardown();
+}
+
+// At 10 frames a second the next frame completes long before the damaged
+// one is 250 ms old: no drop line, yet the decoder lost a reference.
+TEST_F(PlayerEndToEnd, DeltaFrameOvertakenByTheNextIsAskedForAndRepairedByAKeyframe) {
+    const unsigned short host_port = talvek::testing::free_udp_port();
+    ASSERT_NO_FATAL_FAILURE(
+        start_player("Overtaken", {"--parent-port", std::to_string(host_port), "--width", "640",
+                                   "--height", "360"}));
+    const ClipOptions clip = lossy_clip();
+    constexpr uint32_t LOSSY_FRAME = 4;
+    constexpr int FRAMES = 14;
+    LossyForwarder link(port, [](uint32_t frame_id, uint16_t index) {
+        return frame_id == LOSSY_FRAME && index == 1;
+    });
+    ASSERT_NE(link.port(), 0u);
+
+    std::vector<std::string> args = lossy_stream_args(FRAMES, "10");
+    args.insert(args.end(), {"--listen-port", std::to_string(host_port)});
+    std::string sender_out;
+    int status = -1;
+    const std::vector<Screenshot> shots =
+        run_sender_watching("player", args, sender_out, status, link.port());
+    ASSERT_EQ(status, 0) << sender_out;
+    EXPECT_EQ(link.lost(), 1);
+    const auto frames = sent_frames(sender_out);
+    ASSERT_EQ(frames.size(), static_cast<size_t>(FRAMES)) << sender_out;
+    ASSERT_FALSE(frames.at(LOSSY_FRAME).keyframe);
+
+    const std::string err = player->err();
+    EXPECT_EQ(count_of(err, "Dropped frame"), 0u) << err;
+    EXPECT_EQ(count_of(err, "[VideoReceiver] Requesting keyframe due to dropped frames\n"), 1u)
+        << err;
+    EXPECT_EQ(count_of(player->out(), "[VideoPlayer] Sent keyframe request to parent (port " +
+                                          std::to_string(host_port) + ")\n"),
+              1u)
+        << player->out();
+    EXPECT_EQ(count_of(sender_out, "[Sender] received KFRQ\n"), 1u) << sender_out;
+
+    // Asked for when frame 5 completed, so answered within a frame or two.
+    uint32_t repair = 0;
+    for (const auto& [id, f] : frames) {
+        if (id > 1 && f.keyframe) {
+            repair = id;
+            break;
+        }
+    }
+    ASSERT_GT(repair, LOSSY_FRAME) << sender_out;
+    EXPECT_LE(repair, LOSSY_FRAME + 3) << sender_out;
+
+    std::set<uint32_t> repaired_seen;
+    for (const Screenshot& shot : shots) {
+        const uint32_t n = shown_frame(shot);
+        if (n >= repair && clip_psnr(shot, clip, n) >= MATCH_PSNR) repaired_seen.insert(n);
+    }
+    EXPECT_GE(repaired_seen.size(), 3u) << "too few repaired frames on screen";
+    const Screenshot last = wait_for_frame(FRAMES, 5s);
+    ASSERT_EQ(shown_frame(last), static_cast<uint32_t>(FRAMES));
+    EXPECT_GE(clip_psnr(last, clip, FRAMES), MATCH_PSNR);
 
     close_and_expect_orderly_teardown();
 }
