@@ -1,6 +1,7 @@
 // The decoder and the decode thread: whole compressed frames in from the
 // queue, the newest picture out as BGRA at the stream's size.
 
+#include <cstdint>
 #include <utility>
 
 #include "log.h"
@@ -25,6 +26,16 @@ constexpr uint32_t LOGGED_ERRORS_PER_RUN = 5;
 // A run this long means the requested keyframe never came: ask again. Half
 // a second at 60 fps, one second at 30.
 constexpr uint32_t REPEAT_KEYFRAME_REQUEST_EVERY = 30;
+// No screen share is larger than 8K; a few bytes of a VP8 keyframe can
+// announce 16000 x 16000, which would cost gigabytes in the decoder and in
+// our two BGRA buffers. The decoder refuses more pixels itself (max_pixels);
+// a picture that passes that but is too wide or too tall is refused here.
+constexpr int MAX_PICTURE_SIDE = 8192;
+constexpr int64_t MAX_PICTURE_PIXELS = int64_t{MAX_PICTURE_SIDE} * MAX_PICTURE_SIDE;
+
+bool sane_picture_size(const AVFrame& picture) {
+    return picture.width <= MAX_PICTURE_SIDE && picture.height <= MAX_PICTURE_SIDE;
+}
 
 }  // namespace
 
@@ -47,6 +58,7 @@ bool VideoReceiver::open_decoder(VideoCodec codec) {
     codec_context->thread_count = DECODER_THREADS;
     codec_context->thread_type = FF_THREAD_SLICE;
     codec_context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    codec_context->max_pixels = MAX_PICTURE_PIXELS;
     if (avcodec_open2(codec_context, video_codec, nullptr) < 0) {
         log_err("[VideoReceiver] Failed to open VP8 decoder\n");
         avcodec_free_context(&codec_context);
@@ -122,7 +134,12 @@ void VideoReceiver::decode_batch(const std::vector<EncodedFrame>& batch) {
         if (sent < 0) {
             count_decode_error(sent, frame.size(), true);
         } else {
-            const int received = avcodec_receive_frame(codec_context, decoded_frame);
+            int received = avcodec_receive_frame(codec_context, decoded_frame);
+            if (received >= 0 && !sane_picture_size(*decoded_frame)) {
+                // Never converted nor shown: an error of the run like any other.
+                av_frame_unref(decoded_frame);
+                received = AVERROR_INVALIDDATA;
+            }
             if (received < 0) {
                 count_decode_error(received, frame.size(), false);
             } else {
