@@ -40,6 +40,7 @@
 #include "player_args.h"
 #include "player_loop.h"
 #include "quiet_stdout.h"
+#include "decode_hooks.h"
 #include "receiver_peer.h"
 #include "udp_socket.h"
 #include "video_receiver.h"
@@ -69,12 +70,12 @@ std::string size_name(Size s) { return std::to_string(s.width) + "x" + std::to_s
 // decode thread reports each picture it hands over.
 class WindowedReceiver {
 public:
-    explicit WindowedReceiver(Size size) : owned(std::make_unique<VideoReceiver>()) {
-        VideoReceiver::DecodeHooks hooks;
+    explicit WindowedReceiver(Size size)
+        : owned(std::make_unique<VideoReceiver>(
+              VideoReceiver::Seams{.decode_observer = hooks.observer()})) {
         hooks.after_batch = [this](bool handed) {
             if (handed) ++handed_over;
         };
-        owned->set_decode_hooks(std::move(hooks));
         quietly([&] { ok = owned->init_for_udp(size.width, size.height, VideoCodec::VP8); });
     }
     ~WindowedReceiver() {
@@ -88,6 +89,7 @@ public:
     std::atomic<uint64_t> handed_over{0};
 
 private:
+    talvek::testing::DecodeHooks hooks;  // the decode thread uses it: declared first
     std::unique_ptr<VideoReceiver> owned;
 };
 

@@ -51,6 +51,7 @@
 #include "media_header.h"
 #include "ratio_report.h"
 #include "quiet_stdout.h"
+#include "decode_hooks.h"
 #include "receiver_peer.h"
 #include "video_receiver.h"
 
@@ -118,12 +119,13 @@ void set_frame_counters(benchmark::State& state, const std::vector<Datagram>& da
 // until the receiver stops: completed frames stay in the decode queue.
 class HeldReceiver {
 public:
-    HeldReceiver() : owned(std::make_unique<VideoReceiver>()), receiver(*owned) {
-        VideoReceiver::DecodeHooks hooks;
+    HeldReceiver()
+        : owned(std::make_unique<VideoReceiver>(
+              VideoReceiver::Seams{.decode_observer = hooks.observer()})),
+          receiver(*owned) {
         hooks.before_wait = [this] {
             while (Peer::running(receiver)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         };
-        receiver.set_decode_hooks(std::move(hooks));
         ok = receiver.init_without_window(64, 64, VideoCodec::VP8);
     }
     ~HeldReceiver() {
@@ -133,6 +135,7 @@ public:
     HeldReceiver& operator=(const HeldReceiver&) = delete;
 
 private:
+    talvek::testing::DecodeHooks hooks;  // the decode thread uses it: declared first
     std::unique_ptr<VideoReceiver> owned;
 
 public:
@@ -350,15 +353,15 @@ void receiver_path(benchmark::State& state, StreamCase s) {
     std::condition_variable handed;
     uint64_t handed_over = 0;
     uint64_t failed = 0;
-    auto owned = std::make_unique<VideoReceiver>();
-    VideoReceiver& receiver = *owned;
-    VideoReceiver::DecodeHooks hooks;
+    talvek::testing::DecodeHooks hooks;
     hooks.after_batch = [&](bool ok) {
         std::lock_guard lock(mutex);
         (ok ? handed_over : failed)++;
         handed.notify_one();
     };
-    receiver.set_decode_hooks(std::move(hooks));
+    auto owned =
+        std::make_unique<VideoReceiver>(VideoReceiver::Seams{.decode_observer = hooks.observer()});
+    VideoReceiver& receiver = *owned;
     if (!receiver.init_without_window(s.width, s.height, s.codec)) {
         state.SkipWithError("receiver did not start");
         quietly([&] { owned.reset(); });

@@ -10,6 +10,7 @@
 #include <new>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "log.h"
 #include "window_fit.h"
@@ -26,7 +27,7 @@ void* ptr(const void* p) { return const_cast<void*>(p); }
 
 }  // namespace
 
-VideoReceiver::VideoReceiver() = default;
+VideoReceiver::VideoReceiver(Seams test_seams) : seams(std::move(test_seams)) {}
 
 VideoReceiver::~VideoReceiver() {
     log_out("[VideoReceiver] Destructor called for uid=%u, cleanup_done=%d\n", uid,
@@ -95,7 +96,7 @@ void VideoReceiver::reset_for_stream(uint32_t user_id, int stream_width, int str
     width = stream_width;
     height = stream_height;
     std::lock_guard lock(fragments_mutex);
-    last_completed_id = 0;
+    fragments.reset();
 }
 
 // The window. On failure nothing is held.
@@ -146,7 +147,7 @@ void VideoReceiver::release_window_objects() {
 // the decode thread and the main thread only ever swap them. On failure the
 // SDL objects go as well and nothing is held.
 bool VideoReceiver::prepare_decoding(VideoCodec codec) {
-    if (!open_decoder(codec)) {
+    if (!decoder.open(codec, width, height)) {
         release_window_objects();
         return false;
     }
@@ -167,7 +168,7 @@ bool VideoReceiver::prepare_decoding(VideoCodec codec) {
 }
 
 void VideoReceiver::release_decoding() {
-    free_decoder();
+    decoder.close();
     std::lock_guard lock(frame_mutex);
     convert_buffer = {};
     display_buffer = {};
@@ -211,9 +212,7 @@ void VideoReceiver::stop_decode_and_codecs() {
         log_out("[VideoReceiver] Signaling decode thread to stop\n");
         {
             std::lock_guard lock(queue_mutex);
-            queue_count = 0;
-            queue_read = 0;
-            queue_write = 0;
+            decode_queue.forget_queued();  // the slots go after the join
         }
         queue_cv.notify_all();
         log_out("[VideoReceiver] Waiting for decode thread to join...\n");
@@ -225,7 +224,7 @@ void VideoReceiver::stop_decode_and_codecs() {
         // Without a thread to spare the join simply goes unwatched.
         auto joined = std::make_shared<std::atomic<bool>>(false);
         try {
-            std::thread([joined, timeout = watchdog_timeout] {
+            std::thread([joined, timeout = seams.join_watchdog_timeout] {
                 std::this_thread::sleep_for(timeout);
                 if (!*joined) log_err("[VideoReceiver] ERROR: Decode thread join() blocked >5s!\n");
             }).detach();
@@ -241,15 +240,11 @@ void VideoReceiver::stop_decode_and_codecs() {
     release_audio();
     {
         std::lock_guard lock(fragments_mutex);
-        partial_frames.clear();
-        buffered_bytes = 0;
+        fragments.reset();
     }
     {
         std::lock_guard lock(queue_mutex);
-        decode_queue = {};
-        queue_count = 0;
-        queue_read = 0;
-        queue_write = 0;
+        decode_queue.release();
     }
     log_out("[VideoReceiver] Decode and codec cleanup complete\n");
 }

@@ -1,22 +1,24 @@
 #pragma once
 // One remote user's video stream in a window of its own: fragments in on the
 // main thread, frames decoded on a thread of the receiver's own, the newest
-// picture drawn by render().
+// picture drawn by render(). The receiver owns the thread and the locks and
+// wires three units together, none of which locks anything itself:
 //
 //   main thread                        decode thread
 //   -----------                        -------------
-//   handle_fragment ─ partial_frames
+//   handle_fragment ─ FragmentTable
 //        │ (complete frame, moved)
-//        └──────────► decode_queue ──► decode_thread_func
-//                     (6-slot ring)        │ newest picture, BGRA
+//        └──────────► DecodeRing ────► decode_thread_func ─ VideoDecoder
+//                     (6 slots)            │ newest picture, BGRA
 //   render ◄──────── display_buffer ◄──────┘ (swapped under frame_mutex)
 //
 //   handle_screen_audio ─ Opus decode (+ concealment) ─ gain ─ audio_device
 //   (main thread; SDL's audio thread plays the device's queue)
 //
-// Locks: fragments_mutex, queue_mutex (+ queue_cv), frame_mutex. The only
-// nesting is queue_mutex inside fragments_mutex, for the push of a frame.
-// Screen audio takes no lock: it lives on the main thread alone.
+// Locks: fragments_mutex (the table), queue_mutex (+ queue_cv; the ring),
+// frame_mutex (the hand-over). The only nesting is queue_mutex inside
+// fragments_mutex, for the push of a frame. Screen audio takes no lock: it
+// lives on the main thread alone.
 
 #include <atomic>
 #include <chrono>
@@ -24,26 +26,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "audio_device.h"
+#include "decode_observer.h"
+#include "decode_ring.h"
 #include "epoch.h"
+#include "fragment_table.h"
 #include "media_header.h"
 #include "opus_decoder_wrapper.h"
+#include "video_decoder.h"
 
 struct SDL_Window;
 struct SDL_Renderer;
 struct SDL_Texture;
-struct AVCodec;
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
-struct SwsContext;
 
 namespace talvek::client {
 
@@ -51,48 +50,22 @@ class VideoReceiver {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     using OverlayCallback = std::function<void(SDL_Renderer*, int, int)>;
-    using EncodedFrame = std::vector<uint8_t>;
+    using EncodedFrame = client::EncodedFrame;
 
-    // One frame under reassembly. Fragment i lives at byte i * 1400 of data
-    // until the frame is joined. The slots are not zeroed: the join reads
-    // only the bytes each received fragment wrote, and a frame of 1000
-    // fragments would otherwise cost a 1.4 MB clear at its first fragment.
-    struct PartialFrame {
-        uint16_t fragment_count = 0;  // 0: just created, not set up yet
-        uint16_t fragments_received = 0;
-        std::unique_ptr<uint8_t[]> data;  // fragment_count * 1400 bytes
-        std::vector<bool> received;
-        std::vector<uint16_t> fragment_sizes;
-        std::chrono::steady_clock::time_point created_at{};
-    };
-
-    // Points where a test can watch or hold the decode thread. Every hook is
-    // called on the decode thread; set them before the receiver is brought up.
-    struct DecodeHooks {
-        std::function<void()> before_wait;  // top of every pass, before the queue is looked at
-        std::function<void(const std::vector<EncodedFrame>&)> on_batch;  // batch just taken
-        std::function<void(size_t index)> after_frame;  // a frame went through the decoder
-        std::function<void(bool handed_over)> after_batch;  // picture handed over or not
-        std::function<void()> on_exit;  // last act before the thread returns
-    };
-
-    // Reassembly limits.
-    static constexpr int MIN_DATAGRAM = FRAGMENT_PAYLOAD_OFFSET;  // 28 + 12 header bytes
-    static constexpr uint16_t MAX_FRAGMENTS = 1000;              // 1.4 MB per frame at most
-    static constexpr std::chrono::milliseconds MAX_FRAME_AGE{250};
-    // Eviction starts at 60 records, or when a new record would take the
-    // fragment buffers to 50 MiB or more, and leaves
-    // 30 (a second of frames at 30 per second), so a sender that never
-    // completes a frame cannot grow memory without bound.
-    static constexpr size_t EVICT_AT_RECORDS = 60;
-    static constexpr uint64_t EVICT_ABOVE_BYTES = 52'428'799;
-    static constexpr size_t RECORDS_AFTER_EVICTION = 30;
-    static constexpr size_t DECODE_QUEUE_SLOTS = 6;
-
+    static constexpr size_t DECODE_QUEUE_SLOTS = DecodeRing::SLOTS;
     // How long a join of the decode thread may take before it is reported.
     static constexpr std::chrono::milliseconds JOIN_WATCHDOG_TIMEOUT{5000};
 
-    VideoReceiver();
+    // What a test, a benchmark or a fuzz target may stand in for; player
+    // uses the defaults.
+    struct Seams {
+        Clock clock = {};                           // the steady clock when empty
+        DecodeObserver* decode_observer = nullptr;  // watches the decode thread
+        std::chrono::milliseconds join_watchdog_timeout = JOIN_WATCHDOG_TIMEOUT;
+    };
+
+    VideoReceiver() : VideoReceiver(Seams{}) {}
+    explicit VideoReceiver(Seams seams);
     ~VideoReceiver();
     VideoReceiver(const VideoReceiver&) = delete;
     VideoReceiver& operator=(const VideoReceiver&) = delete;
@@ -148,24 +121,14 @@ public:
     int frame_height() const { return height; }
     uint32_t get_window_id() const { return window_id; }
 
-    // Seams, for tests; call them before the receiver is brought up.
-    void set_clock(Clock clock_source) { clock = std::move(clock_source); }
-    void set_decode_hooks(DecodeHooks hooks) { decode_hooks = std::move(hooks); }
-    void set_join_watchdog_timeout(std::chrono::milliseconds timeout) {
-        watchdog_timeout = timeout;
-    }
     // The SDL audio calls of the playback device go through `backend`.
     void set_audio_backend(AudioBackend& backend) { audio_device.set_backend(backend); }
 
 private:
     friend class VideoReceiverTestPeer;
-    friend class VideoReceiverFuzzPeer;
 
-    struct ScalerSource {
-        int width = 0;
-        int height = 0;
-        int format = -1;
-    };
+    // Why a keyframe is wanted: a loss is logged, a decoder error is not.
+    enum class KeyframeCause { LostFrame, DecodeError };
 
     // Lifecycle (video_receiver.cpp).
     void stop_if_up();
@@ -177,22 +140,12 @@ private:
     void release_decoding();
     bool launch_decode_thread();
 
-    // Reassembly (video_receiver_reassembly.cpp); fragments_mutex held.
-    void evict_records();
-    void set_up_record(PartialFrame& record, uint16_t fragment_count);
-    void complete_frame(uint32_t frame_id, const PartialFrame& record);
-    void push_decode_queue(EncodedFrame frame);  // queue_mutex held
-    void sweep_expired_records();
-    bool is_lost_frame(uint32_t frame_id) const;
-    void request_keyframe();
-    void remove_record(std::unordered_map<uint32_t, PartialFrame>::iterator it);
+    // Reassembly and the keyframe request (video_receiver_reassembly.cpp).
+    void request_keyframe(KeyframeCause cause);  // any thread
 
-    // Decoding (video_receiver_decode.cpp).
-    bool open_decoder(VideoCodec codec);
-    void free_decoder();
+    // The decode thread (video_receiver_decode.cpp).
     void decode_thread_func();
     void decode_batch(const std::vector<EncodedFrame>& batch);
-    void count_decode_error(int result, size_t frame_bytes, bool in_send);
     bool convert_and_hand_over();
 
     // Drawing (video_receiver_render.cpp).
@@ -214,27 +167,22 @@ private:
     SDL_Texture* texture = nullptr;
     uint32_t window_id = 0;
 
+    // The table holds partial_frames, last_completed_id and buffered_bytes.
     std::mutex fragments_mutex;
-    std::unordered_map<uint32_t, PartialFrame> partial_frames;
-    uint32_t last_completed_id = 0;
+    FragmentTable fragments;
 
     std::mutex queue_mutex;
     std::condition_variable queue_cv;
-    std::vector<EncodedFrame> decode_queue;
-    size_t queue_read = 0;
-    size_t queue_write = 0;
-    size_t queue_count = 0;
+    DecodeRing decode_queue;
     std::thread decode_thread;
 
     std::mutex frame_mutex;
     std::vector<uint8_t> display_buffer;
     std::atomic<bool> frame_ready{false};
 
-    const AVCodec* video_codec = nullptr;
-    AVCodecContext* codec_context = nullptr;
-    AVFrame* decoded_frame = nullptr;
-    AVPacket* packet = nullptr;
-    SwsContext* scaler = nullptr;
+    // The decoder objects, the scaler and decode_errors; the decode thread's
+    // alone while it runs.
+    VideoDecoder decoder;
     std::vector<uint8_t> convert_buffer;
 
     OverlayCallback overlay_callback;
@@ -253,15 +201,9 @@ private:
     std::atomic<float> audio_volume{1.0f};
     uint32_t last_audio_seq = 0;
 
-    uint64_t buffered_bytes = 0;
-    uint32_t decode_errors = 0;
     std::atomic<bool> keyframe_needed{false};
 
-    // Not part of the stream state: seams and the scaler's source geometry.
-    Clock clock = [] { return std::chrono::steady_clock::now(); };
-    DecodeHooks decode_hooks;
-    std::chrono::milliseconds watchdog_timeout = JOIN_WATCHDOG_TIMEOUT;
-    ScalerSource scaler_source;  // decode thread: what scaler was made for
+    Seams seams;
 };
 
 }  // namespace talvek::client

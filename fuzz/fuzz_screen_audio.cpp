@@ -25,13 +25,13 @@
 #include "fuzz_check.h"
 #include "fuzz_records.h"
 #include "null_audio_backend.h"
-#include "receiver_fuzz_peer.h"
+#include "receiver_peer.h"
 #include "video_receiver.h"
 
 using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
 using talvek::fuzz::InputReader;
-using Peer = talvek::client::VideoReceiverFuzzPeer;
+using Peer = talvek::client::VideoReceiverTestPeer;
 
 namespace {
 

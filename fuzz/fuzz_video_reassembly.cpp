@@ -1,94 +1,93 @@
-// VideoReceiver::handle_fragment and the decode queue under any sequence of
-// datagrams and clock steps (record format in fuzz_records.h).
-//
-// One receiver serves the whole run, without a window and on a fake clock;
-// between inputs it forgets the stream as a stop and a new bring-up would,
-// which keeps thousands of inputs a second possible. The decode thread is
-// held at its gate and takes the queue only at a drain record, so each input
-// replays exactly; it then decodes for real, with pictures capped at a size
-// where garbage costs microseconds.
+// The player's fragment table and decode ring under any sequence of
+// datagrams and clock steps (record format in fuzz_records.h), wired as the
+// receiver wires them: a completed frame is pushed, a drain record takes
+// the ring as the decode thread would. No receiver, no thread, no decoder:
+// every input replays exactly and costs only the reassembly itself.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
-#include "decode_gate.h"
+#include "decode_ring.h"
+#include "fragment_table.h"
 #include "fuzz_check.h"
 #include "fuzz_records.h"
-#include "receiver_fuzz_peer.h"
-#include "video_receiver.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
-using talvek::VideoCodec;
-using talvek::client::VideoReceiver;
-using talvek::fuzz::DecodeGate;
+using talvek::client::DecodeRing;
+using talvek::client::EncodedFrame;
+using talvek::client::FragmentTable;
 using talvek::fuzz::InputReader;
 using talvek::fuzz::RecordKind;
-using Peer = talvek::client::VideoReceiverFuzzPeer;
 
 namespace {
 
-constexpr int STREAM_SIDE = 64;
-constexpr int64_t MAX_PICTURE_PIXELS = 128 * 128;
-constexpr uint64_t SLOT_BYTES = 1400;
-constexpr uint64_t MAX_FRAME_BYTES = VideoReceiver::MAX_FRAGMENTS * SLOT_BYTES;
+constexpr uint64_t MAX_FRAME_BYTES = FragmentTable::record_bytes(FragmentTable::MAX_FRAGMENTS);
 
 struct Harness {
-    Harness() {
-        receiver.set_clock([this] { return now; });
-        receiver.set_decode_hooks(gate.hooks([this](const DecodeGate::Batch& batch) {
-            // The thread takes every queued frame, and the queue keeps six.
-            FUZZ_CHECK(batch.size() == expected_batch);
-            for (const auto& frame : batch) {
-                FUZZ_CHECK(!frame.empty() && frame.size() <= MAX_FRAME_BYTES);
-            }
-        }));
-        FUZZ_CHECK(receiver.init_without_window(STREAM_SIDE, STREAM_SIDE, VideoCodec::VP8));
-        Peer::cap_picture_size(receiver, MAX_PICTURE_PIXELS);
+    void check_bounds() const {
+        FUZZ_CHECK(table.records().size() <= FragmentTable::EVICT_AT_RECORDS);
+        uint64_t record_bytes = 0;
+        for (const auto& [id, record] : table.records()) {
+            FUZZ_CHECK(record.fragment_count >= 1 &&
+                       record.fragment_count <= FragmentTable::MAX_FRAGMENTS);
+            FUZZ_CHECK(record.fragments_received < record.fragment_count);
+            FUZZ_CHECK(id >= table.last_completed());
+            record_bytes += FragmentTable::record_bytes(record.fragment_count);
+        }
+        FUZZ_CHECK(table.buffered() == record_bytes);
+        FUZZ_CHECK(table.buffered() <= FragmentTable::EVICT_ABOVE_BYTES);
+
+        constexpr size_t SLOTS = DecodeRing::SLOTS;
+        FUZZ_CHECK(ring.slots() == 0 || ring.slots() == SLOTS);
+        FUZZ_CHECK(ring.count() <= SLOTS && ring.read_index() < SLOTS &&
+                   ring.write_index() < SLOTS);
+        FUZZ_CHECK((ring.read_index() + ring.count()) % SLOTS == ring.write_index());
     }
 
-    void check_bounds() {
-        const Peer::Reassembly r = Peer::reassembly(receiver);
-        FUZZ_CHECK(r.records <= VideoReceiver::EVICT_AT_RECORDS);
-        FUZZ_CHECK(r.buffered_bytes == r.record_bytes);
-        FUZZ_CHECK(r.buffered_bytes <= VideoReceiver::EVICT_ABOVE_BYTES);
-        FUZZ_CHECK(r.last_completed_id >= last_completed_id);
-        last_completed_id = r.last_completed_id;
-
-        const Peer::Queue q = Peer::queue(receiver);
-        constexpr size_t SLOTS = VideoReceiver::DECODE_QUEUE_SLOTS;
-        FUZZ_CHECK(q.slots == 0 || q.slots == SLOTS);
-        FUZZ_CHECK(q.count <= SLOTS && q.read < SLOTS && q.write < SLOTS);
-        FUZZ_CHECK((q.read + q.count) % SLOTS == q.write);
+    void datagram(const std::vector<uint8_t>& d) {
+        const uint32_t completed_before = table.last_completed();
+        frame.clear();
+        const FragmentTable::Outcome outcome =
+            table.handle_fragment(d.data(), static_cast<int>(d.size()), now, frame);
+        if (outcome.completed) {
+            FUZZ_CHECK(!frame.empty() && frame.size() <= MAX_FRAME_BYTES);
+            FUZZ_CHECK(table.last_completed() >= completed_before);
+            ring.push(std::move(frame));
+            ++pushed_since_drain;
+        } else {
+            FUZZ_CHECK(table.last_completed() == completed_before);
+        }
+        // A timed-out frame is always a lost one.
+        FUZZ_CHECK(outcome.dropped.empty() || outcome.frame_lost);
+        for (const auto& drop : outcome.dropped) {
+            FUZZ_CHECK(drop.fragments_received < drop.fragment_count);
+        }
+        check_bounds();
     }
 
     void drain() {
-        const size_t queued = Peer::queue(receiver).count;
-        if (queued == 0) return;
-        expected_batch = queued;
-        gate.pass_one_batch();
-        FUZZ_CHECK(Peer::queue(receiver).count == 0);
-        FUZZ_CHECK(Peer::picture_buffers_are(
-            receiver, static_cast<size_t>(STREAM_SIDE) * STREAM_SIDE * 4));
+        ring.take_all(batch);
+        // The ring keeps the newest six of what was pushed.
+        FUZZ_CHECK(batch.size() == (pushed_since_drain < DecodeRing::SLOTS
+                                        ? pushed_since_drain
+                                        : DecodeRing::SLOTS));
+        for (const auto& f : batch) FUZZ_CHECK(!f.empty() && f.size() <= MAX_FRAME_BYTES);
+        FUZZ_CHECK(ring.empty());
+        pushed_since_drain = 0;
     }
 
     void run(const uint8_t* data, size_t size) {
-        Peer::forget_stream(receiver);
+        table.reset();
+        ring.release();
         now = {};
-        last_completed_id = 0;
+        pushed_since_drain = 0;
         InputReader in(data, size);
         while (!in.empty()) {
             switch (talvek::fuzz::record_kind(in.u8())) {
-            case RecordKind::Datagram: {
-                const auto datagram = in.bytes(in.u16());
-                receiver.handle_fragment(datagram.data(), static_cast<int>(datagram.size()));
-                receiver.needs_keyframe_request();  // the main loop's poll
-                check_bounds();
+            case RecordKind::Datagram:
+                datagram(in.bytes(in.u16()));
                 break;
-            }
             case RecordKind::ClockStep:
                 now += std::chrono::milliseconds(in.u16());
                 break;
@@ -99,24 +98,18 @@ struct Harness {
         }
     }
 
-    std::chrono::steady_clock::time_point now{};
-    uint32_t last_completed_id = 0;
-    size_t expected_batch = 0;  // written before the gate opens, read behind it
-    DecodeGate gate;
-    VideoReceiver receiver;  // declared last: its thread uses the members above
+    FragmentTable::TimePoint now{};
+    FragmentTable table;
+    DecodeRing ring;
+    EncodedFrame frame;
+    std::vector<EncodedFrame> batch;
+    size_t pushed_since_drain = 0;
 };
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    talvek::fuzz::silence_stdout();
-    av_log_set_level(AV_LOG_QUIET);  // a line per broken frame otherwise
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Never destroyed: the decode thread stays parked at its gate until exit.
-    static Harness* harness = new Harness;
-    harness->run(data, size);
+    static Harness harness;  // its buffers carry over from input to input
+    harness.run(data, size);
     return 0;
 }

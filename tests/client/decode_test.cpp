@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "decode_hooks.h"
 #include "encoded_stream.h"
 #include "fragmenter.h"
 #include "log_text.h"
@@ -53,7 +52,6 @@ protected:
 
     bool bring_up(int width, int height, VideoCodec codec, bool held = false) {
         held_at_start = held;
-        VideoReceiver::DecodeHooks hooks;
         hooks.before_wait = [this] {
             if (!first_wait.exchange(false)) return;
             while (held_at_start && Peer::running(receiver)) std::this_thread::sleep_for(1ms);
@@ -70,7 +68,6 @@ protected:
             if (handed_over) ++hand_overs;
             ++batches_done;
         };
-        receiver.set_decode_hooks(std::move(hooks));
         return receiver.init_without_window(width, height, codec);
     }
 
@@ -104,7 +101,8 @@ protected:
         return batches;
     }
 
-    VideoReceiver receiver;
+    talvek::testing::DecodeHooks hooks;  // set before bring-up, used by the thread
+    VideoReceiver receiver{{.decode_observer = hooks.observer()}};
     uint32_t next_id = 1;
     std::atomic<bool> held_at_start{false};
     std::atomic<bool> first_wait{true};
@@ -330,70 +328,6 @@ TEST_F(DecodeTest, PictureSizeChangeMidStreamGetsANewScaler) {
     feed_frame(large.packets[0]);
     ASSERT_TRUE(Peer::wait_for_picture(receiver, picture));
     EXPECT_GT(psnr_bgr(picture, reference_bgra(large, 0, 320, 240)), MIN_PSNR);
-}
-
-// A VP8 keyframe's size fields (bytes 6 to 9: 14 bits of width, then of
-// height, each under 2 scaling bits) rewritten to announce another size.
-std::vector<uint8_t> vp8_keyframe_announcing(std::vector<uint8_t> keyframe, int width,
-                                             int height) {
-    EXPECT_GE(keyframe.size(), 10u);
-    EXPECT_EQ(keyframe[0] & 1, 0) << "not a keyframe";
-    keyframe[6] = static_cast<uint8_t>(width & 0xFF);
-    keyframe[7] = static_cast<uint8_t>((width >> 8) & 0x3F);
-    keyframe[8] = static_cast<uint8_t>(height & 0xFF);
-    keyframe[9] = static_cast<uint8_t>((height >> 8) & 0x3F);
-    return keyframe;
-}
-
-long peak_resident_kib() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-TEST_F(DecodeTest, KeyframeAnnouncingAHugePictureIsAnErrorAndAllocatesNothing) {
-    EncodedStream stream;
-    ASSERT_TRUE(client_test::encode_moving_picture(Encoder::Vp8, 320, 240, 1, stream));
-    ASSERT_TRUE(bring_up(320, 240, VideoCodec::VP8));
-    const long peak_before = peak_resident_kib();
-
-    testing::internal::CaptureStderr();
-    feed_and_wait(vp8_keyframe_announcing(stream.packets[0], 16000, 16000));
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(count_of(err, "[VideoReceiver] VP8 "), 1u) << err;
-    EXPECT_TRUE(receiver.needs_keyframe_request()) << "the first error of a run asks";
-    std::vector<uint8_t> picture;
-    EXPECT_FALSE(Peer::take_picture(receiver, picture)) << "nothing to show";
-    // 16000 x 16000 in 4:2:0 alone would be 366 MiB.
-    EXPECT_LT(peak_resident_kib() - peak_before, 64 * 1024) << "the decoder allocated the picture";
-
-    // A picture of a sane size carries on.
-    feed_and_wait(stream.packets[0]);
-    ASSERT_TRUE(Peer::take_picture(receiver, picture));
-    EXPECT_GT(psnr_bgr(picture, reference_bgra(stream, 0, 320, 240)), MIN_PSNR);
-}
-
-TEST_F(DecodeTest, PicturesUpTo8192ASideAreShownAndWiderOnesRefused) {
-    EncodedStream widest;
-    EncodedStream too_wide;
-    ASSERT_TRUE(client_test::encode_moving_picture(Encoder::Vp8, 8192, 16, 1, widest));
-    ASSERT_TRUE(client_test::encode_moving_picture(Encoder::Vp8, 8200, 16, 1, too_wide));
-    ASSERT_TRUE(bring_up(512, 16, VideoCodec::VP8));
-
-    std::vector<uint8_t> picture;
-    feed_and_wait(widest.packets[0]);
-    ASSERT_TRUE(Peer::take_picture(receiver, picture)) << "8192 wide is a picture to show";
-    EXPECT_GT(psnr_bgr(picture, reference_bgra(widest, 0, 512, 16)), MIN_PSNR);
-
-    testing::internal::CaptureStderr();
-    feed_and_wait(too_wide.packets[0]);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(count_of(err, "[VideoReceiver] VP8 receive_frame error: "), 1u) << err;
-    EXPECT_TRUE(receiver.needs_keyframe_request());
-    EXPECT_FALSE(Peer::take_picture(receiver, picture)) << "the refused picture was handed over";
-
-    feed_and_wait(widest.packets[0]);
-    EXPECT_TRUE(Peer::take_picture(receiver, picture));
 }
 
 // ---- codec choice ---------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include "fragmenter.h"
 #include "log_text.h"
+#include "decode_hooks.h"
 #include "receiver_peer.h"
 #include "sdl_fixture.h"
 
@@ -222,10 +223,9 @@ TEST_F(LifecycleTest, DestructorStopsARunningReceiver) {
 // ---- join watchdog -------------------------------------------------------------
 
 TEST_F(LifecycleTest, SlowJoinIsReportedAndStillCompletes) {
-    VideoReceiver::DecodeHooks hooks;
+    talvek::testing::DecodeHooks hooks;
     hooks.on_exit = [] { std::this_thread::sleep_for(600ms); };
-    receiver->set_decode_hooks(std::move(hooks));
-    receiver->set_join_watchdog_timeout(100ms);
+    use_receiver({.decode_observer = hooks.observer(), .join_watchdog_timeout = 100ms});
     ASSERT_TRUE(init_quietly(320, 240));
 
     testing::internal::CaptureStderr();
@@ -236,7 +236,7 @@ TEST_F(LifecycleTest, SlowJoinIsReportedAndStillCompletes) {
 }
 
 TEST_F(LifecycleTest, QuickJoinIsNotReportedEvenAfterTheReceiverIsGone) {
-    receiver->set_join_watchdog_timeout(200ms);
+    use_receiver({.join_watchdog_timeout = 200ms});
     ASSERT_TRUE(init_quietly(320, 240));
     testing::internal::CaptureStderr();
     stop_logged();
@@ -251,9 +251,9 @@ TEST_F(LifecycleTest, QuickJoinIsNotReportedEvenAfterTheReceiverIsGone) {
 
 TEST_F(LifecycleTest, EndedStreamIgnoresInputAndKeepsItsWindow) {
     std::atomic<int> batches{0};
-    VideoReceiver::DecodeHooks hooks;
+    talvek::testing::DecodeHooks hooks;
     hooks.on_batch = [&](const auto&) { ++batches; };
-    receiver->set_decode_hooks(std::move(hooks));
+    use_receiver({.decode_observer = hooks.observer()});
     ASSERT_TRUE(init_quietly(320, 240));
 
     testing::internal::CaptureStdout();

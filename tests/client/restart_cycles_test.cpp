@@ -19,6 +19,7 @@
 #include "encoded_stream.h"
 #include "fragmenter.h"
 #include "log_text.h"
+#include "decode_hooks.h"
 #include "receiver_peer.h"
 #include "sdl_fixture.h"
 #include "video_receiver.h"
@@ -146,9 +147,10 @@ struct CycleProbe {
 // and draw between the frames, the others run without SDL.
 class CycleDriver {
 public:
-    CycleDriver(VideoReceiver& r, const EncodedStream& s, bool windowed_)
+    // `hooks` must be the receiver's decode observer.
+    CycleDriver(VideoReceiver& r, talvek::testing::DecodeHooks& hooks, const EncodedStream& s,
+                bool windowed_)
         : receiver(r), stream(s), windowed(windowed_) {
-        VideoReceiver::DecodeHooks hooks;
         hooks.before_wait = [this] {
             if (!probe.first_pass.exchange(false)) return;
             if (probe.stop_at == StopAt::Queued) hold_while_running();
@@ -169,7 +171,6 @@ public:
             probe.tid = static_cast<pid_t>(syscall(SYS_gettid));
             ++probe.exits;
         };
-        receiver.set_decode_hooks(std::move(hooks));
     }
 
     // One bring-up and stop; returns whether the stop caught frames that
@@ -334,8 +335,9 @@ TEST(RestartCycles, ThousandStartStopCyclesWithFramesInFlight) {
     const std::vector<std::string> tasks_before = task_names();
     int racing_in_flight = 0;
     {
-        VideoReceiver receiver;
-        CycleDriver driver(receiver, stream, /*windowed=*/false);
+        talvek::testing::DecodeHooks hooks;
+        VideoReceiver receiver{{.decode_observer = hooks.observer()}};
+        CycleDriver driver(receiver, hooks, stream, /*windowed=*/false);
         for (int cycle = 0; cycle < 1000; ++cycle) {
             const StopAt stop_at = stop_at_for(cycle);
             const bool in_flight = driver.run(cycle, stop_at, ended_for(cycle));
@@ -359,7 +361,9 @@ TEST_F(WindowedRestartCycles, HundredCyclesDrawingWhileFramesAreInFlight) {
     EncodedStream stream;
     ASSERT_TRUE(client_test::encode_moving_picture(client_test::Encoder::Vp8, W, H,
                                                    static_cast<int>(FRAMES), stream));
-    CycleDriver driver(*receiver, stream, /*windowed=*/true);
+    talvek::testing::DecodeHooks hooks;
+    use_receiver({.decode_observer = hooks.observer()});
+    CycleDriver driver(*receiver, hooks, stream, /*windowed=*/true);
     for (int cycle = 0; cycle < 100; ++cycle) {
         driver.run(cycle, stop_at_for(cycle), ended_for(cycle));
         if (HasFailure()) break;

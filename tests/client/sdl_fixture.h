@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "log_text.h"
 #include "video_receiver.h"
@@ -37,6 +38,13 @@ protected:
         const std::string text = testing::internal::GetCapturedStdout();
         if (out) *out = text;
         return ok;
+    }
+
+    // A receiver with seams of the test's own in place of the fixture's.
+    void use_receiver(talvek::client::VideoReceiver::Seams seams) {
+        testing::internal::CaptureStdout();
+        receiver = std::make_unique<talvek::client::VideoReceiver>(std::move(seams));
+        testing::internal::GetCapturedStdout();
     }
 
     std::string stop_logged() {

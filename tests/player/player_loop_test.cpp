@@ -29,7 +29,6 @@ namespace {
 class PlayerLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        receiver.set_clock([this] { return now; });
         ASSERT_TRUE(receiver.init_without_window(64, 64, VideoCodec::VP8));
         ASSERT_TRUE(player_socket.bind(0));
         ASSERT_TRUE(host.bind(0));
@@ -76,7 +75,7 @@ protected:
 
     std::chrono::steady_clock::time_point now{};
     client_test::FakeAudioBackend device;  // outlives the receiver that plays on it
-    VideoReceiver receiver;
+    VideoReceiver receiver{{.clock = [this] { return now; }}};
     UDPSocket player_socket;
     UDPSocket host;
     Args args;

@@ -1,6 +1,7 @@
 #pragma once
 // Reads and hands over the receiver's private state the way its own threads
-// do, under the same locks, so tests can look inside without a window.
+// do, under the same locks, so tests, benchmarks and fuzz targets can look
+// inside without a window.
 
 #include <chrono>
 #include <cstdint>
@@ -10,7 +11,7 @@
 #include "video_receiver.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
+#include <libavcodec/codec_id.h>
 }
 
 namespace talvek::client {
@@ -28,53 +29,48 @@ public:
     static SDL_Window* window(const VideoReceiver& r) { return r.window; }
     static SDL_Renderer* renderer(const VideoReceiver& r) { return r.renderer; }
     static SDL_Texture* texture(const VideoReceiver& r) { return r.texture; }
-    static bool decoder_open(const VideoReceiver& r) {
-        return r.codec_context != nullptr && r.decoded_frame != nullptr && r.packet != nullptr;
-    }
+    static bool decoder_open(const VideoReceiver& r) { return r.decoder.is_open(); }
     static AVCodecID codec_id(const VideoReceiver& r) {
-        return r.codec_context ? r.codec_context->codec_id : AV_CODEC_ID_NONE;
+        return static_cast<AVCodecID>(r.decoder.codec_id());
     }
 
     static size_t record_count(VideoReceiver& r) {
         std::lock_guard lock(r.fragments_mutex);
-        return r.partial_frames.size();
+        return r.fragments.records().size();
     }
     static bool has_record(VideoReceiver& r, uint32_t frame_id) {
         std::lock_guard lock(r.fragments_mutex);
-        return r.partial_frames.count(frame_id) != 0;
+        return r.fragments.records().count(frame_id) != 0;
     }
     static uint64_t buffered_bytes(VideoReceiver& r) {
         std::lock_guard lock(r.fragments_mutex);
-        return r.buffered_bytes;
-    }
-    // What the records hold (a set-up record owns fragment_count slots), to
-    // check the running total against.
-    static uint64_t allocated_record_bytes(VideoReceiver& r) {
-        std::lock_guard lock(r.fragments_mutex);
-        uint64_t sum = 0;
-        for (const auto& [id, record] : r.partial_frames) {
-            if (record.data) sum += record.fragment_count * uint64_t{1400};
-        }
-        return sum;
+        return r.fragments.buffered();
     }
     static uint32_t last_completed_id(VideoReceiver& r) {
         std::lock_guard lock(r.fragments_mutex);
-        return r.last_completed_id;
+        return r.fragments.last_completed();
     }
 
     // Frames waiting for the decode thread, oldest first.
     static Frames queued_frames(VideoReceiver& r) {
         std::lock_guard lock(r.queue_mutex);
         Frames out;
-        for (size_t i = 0; i < r.queue_count; ++i) {
-            out.push_back(r.decode_queue[(r.queue_read + i) % VideoReceiver::DECODE_QUEUE_SLOTS]);
-        }
+        for (size_t i = 0; i < r.decode_queue.count(); ++i) out.push_back(r.decode_queue.queued(i));
         return out;
+    }
+    static size_t queue_slots(VideoReceiver& r) {
+        std::lock_guard lock(r.queue_mutex);
+        return r.decode_queue.slots();
     }
 
     static size_t display_bytes(VideoReceiver& r) {
         std::lock_guard lock(r.frame_mutex);
         return r.display_buffer.size();
+    }
+    // Both picture buffers keep the stream's size for the receiver's life.
+    static bool picture_buffers_are(VideoReceiver& r, size_t bytes) {
+        std::lock_guard lock(r.frame_mutex);
+        return r.display_buffer.size() == bytes && r.convert_buffer.size() == bytes;
     }
     static bool frame_ready(const VideoReceiver& r) { return r.frame_ready; }
 
@@ -94,6 +90,13 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return true;
+    }
+
+    // Screen audio closed and opened again through the receiver's own
+    // teardown and bring-up: a fresh Opus decoder and sequence state.
+    static void reopen_audio(VideoReceiver& r) {
+        r.release_audio();
+        r.enable_audio(true);
     }
 
     // Hands a picture over as the decode thread does.
