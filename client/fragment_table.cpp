@@ -12,7 +12,9 @@
 
 #include "fragment_table.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "media_header.h"
 
@@ -65,6 +67,7 @@ FragmentTable::Outcome FragmentTable::handle_fragment(const uint8_t* data, int l
     return outcome;
 }
 
+// The spare buffers stay: they hold no stream state.
 void FragmentTable::reset() {
     partial_frames.clear();
     buffered_bytes = 0;
@@ -84,7 +87,14 @@ void FragmentTable::evict_records(Outcome& outcome) {
 void FragmentTable::set_up_record(PartialFrame& record, uint16_t fragment_count, TimePoint now) {
     record.fragment_count = fragment_count;
     record.fragments_received = 0;
-    record.data = std::make_unique_for_overwrite<uint8_t[]>(record_bytes(fragment_count));
+    auto spare = std::find_if(spare_buffers.begin(), spare_buffers.end(),
+                              [&](const SpareBuffer& b) { return b.fragment_count == fragment_count; });
+    if (spare != spare_buffers.end()) {
+        record.data = std::move(spare->bytes);
+        spare_buffers.erase(spare);
+    } else {
+        record.data = std::make_unique_for_overwrite<uint8_t[]>(record_bytes(fragment_count));
+    }
     record.received.assign(fragment_count, false);
     record.fragment_sizes.assign(fragment_count, 0);
     record.created_at = now;
@@ -92,7 +102,13 @@ void FragmentTable::set_up_record(PartialFrame& record, uint16_t fragment_count,
 }
 
 void FragmentTable::remove_record(Records::iterator it) {
-    buffered_bytes -= record_bytes(it->second.fragment_count);
+    PartialFrame& record = it->second;
+    buffered_bytes -= record_bytes(record.fragment_count);
+    if (record.data) {
+        // The oldest spare makes room: the newest sizes are the likeliest.
+        if (spare_buffers.size() == SPARE_BUFFERS) spare_buffers.erase(spare_buffers.begin());
+        spare_buffers.push_back({std::move(record.data), record.fragment_count});
+    }
     partial_frames.erase(it);
 }
 

@@ -74,7 +74,7 @@ public:
     uint64_t buffered() const { return buffered_bytes; }
     uint32_t last_completed() const { return last_completed_id; }
 
-    static uint64_t record_bytes(uint16_t fragment_count) {
+    static constexpr uint64_t record_bytes(uint16_t fragment_count) {
         return uint64_t{fragment_count} * SLOT_BYTES;
     }
 
@@ -88,6 +88,17 @@ private:
     void sweep_expired_records(TimePoint now, Outcome& outcome);
     bool is_lost_frame(uint32_t frame_id) const;
     void remove_record(Records::iterator it);
+
+    // Buffers of records that went, kept for a record of the same size: a
+    // steady stream repeats its sizes, and a fresh 1.4 MB buffer costs page
+    // faults at every first touch. Bounded, and only exact sizes are taken,
+    // so what the records hold is still exactly buffered_bytes.
+    static constexpr size_t SPARE_BUFFERS = 4;
+    struct SpareBuffer {
+        std::unique_ptr<uint8_t[]> bytes;
+        uint16_t fragment_count = 0;
+    };
+    std::vector<SpareBuffer> spare_buffers;
 
     Records partial_frames;
     uint32_t last_completed_id = 0;
