@@ -1,25 +1,59 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang 14, ASan + UBSan) in build-fuzz, makes
-# their seed corpora with the sender's own code, and runs every target, two
-# at a time.
+# their seed corpora with the sender's own code, and runs them.
 #
-#   scripts/fuzz.sh --seconds N [target...]  each target for N seconds (CI: 60)
-#   scripts/fuzz.sh --long [target...]       each target until 100 million
-#                                 inputs (the two reassemblers) or 10 million
-#                                 (the others)
+#   scripts/fuzz.sh --seconds N [target...]  each target for N seconds, two at
+#                                 a time, on a copy of the kept corpus (CI: 60)
+#   scripts/fuzz.sh --long [--minutes M] [target...]
+#                                 the long run, one target at a time on one
+#                                 core, towards 100 million inputs (the two
+#                                 reassemblers) or 10 million (the others):
+#                                 each target runs until its count or M
+#                                 minutes (default 60), grows the kept corpus,
+#                                 minimises it and adds a line to the ledger
+#   scripts/fuzz.sh --ledger      the inputs run so far, per target
 # With target names, only those run (e.g. fuzz_player_args).
 #
-# Corpora stay in build-fuzz/corpus, so runs resume where the last one ended;
-# findings go to build-fuzz/findings/<target>/. Exit status 1 on any finding.
+# The kept corpora are fuzz/corpus/<target>/ and the ledger fuzz/ledger.tsv,
+# both in git, so a long run resumes on any machine: commit them after one.
+# Findings go to build-fuzz/findings/<target>/. Exit status 1 on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+ledger=fuzz/ledger.tsv
+declare -A long_runs=(
+    [fuzz_video_reassembly]=100000000
+    [fuzz_frame_reassembler]=100000000
+    [fuzz_decode]=10000000
+    [fuzz_screen_audio]=10000000
+    [fuzz_player_args]=10000000
+    [fuzz_preview_args]=10000000
+)
+targets=(fuzz_video_reassembly fuzz_frame_reassembler fuzz_screen_audio fuzz_player_args
+         fuzz_preview_args fuzz_decode)
+
+# Inputs run so far by target $1, from the ledger.
+ledger_total() {
+    awk -F'\t' -v t="$1" 'NR > 1 && $3 == t { n += $4 } END { print n + 0 }' "$ledger"
+}
+
+print_ledger() {
+    printf '%-24s %14s %14s %s\n' target "inputs run" goal done
+    for t in "${targets[@]}"; do
+        local n
+        n=$(ledger_total "$t")
+        printf '%-24s %14s %14s %s\n' "$t" "$n" "${long_runs[$t]}" \
+            "$( ((n >= long_runs[$t])) && echo yes || echo no)"
+    done
+}
+
 usage() {
-    echo "Usage: $0 --seconds N [target...] | --long [target...]" >&2
+    echo "Usage: $0 --seconds N [target...] | --long [--minutes M] [target...] | --ledger" >&2
     exit 2
 }
 mode=""
 seconds=0
+minutes=60
 case "${1:-}" in
 --seconds)
     [[ "${2:-}" =~ ^[0-9]+$ ]] || usage
@@ -30,6 +64,15 @@ case "${1:-}" in
 --long)
     mode=long
     shift
+    if [ "${1:-}" = --minutes ]; then
+        [[ "${2:-}" =~ ^[0-9]+$ ]] || usage
+        minutes=$2
+        shift 2
+    fi
+    ;;
+--ledger)
+    print_ledger
+    exit 0
     ;;
 *) usage ;;
 esac
@@ -47,28 +90,15 @@ cmake --build "$build" -j 2
 rm -rf "$build/seeds"
 "$build/fuzz/make_seeds" "$build/seeds" >/dev/null 2>&1
 
-# Per target: the input size limit, and for the decode target no leak check
-# after each input: the receiver's join watchdog is a detached thread that
-# frees its state after the input has ended, which would send every input
-# through a full leak scan. Leaks are still looked for at exit.
+# Per target: the input size limit.
 declare -A options=(
     [fuzz_video_reassembly]="-max_len=65536"
     [fuzz_frame_reassembler]="-max_len=65536"
-    [fuzz_decode]="-max_len=131072 -detect_leaks=0"
+    [fuzz_decode]="-max_len=131072"
     [fuzz_screen_audio]="-max_len=16384"
     [fuzz_player_args]="-max_len=1024"
     [fuzz_preview_args]="-max_len=1024"
 )
-declare -A long_runs=(
-    [fuzz_video_reassembly]=100000000
-    [fuzz_frame_reassembler]=100000000
-    [fuzz_decode]=10000000
-    [fuzz_screen_audio]=10000000
-    [fuzz_player_args]=10000000
-    [fuzz_preview_args]=10000000
-)
-targets=(fuzz_video_reassembly fuzz_frame_reassembler fuzz_screen_audio fuzz_player_args
-         fuzz_preview_args fuzz_decode)
 if (($# > 0)); then
     for t in "$@"; do
         [[ -n "${long_runs[$t]:-}" ]] || { echo "[fuzz] unknown target: $t" >&2; usage; }
@@ -78,15 +108,15 @@ fi
 
 # One target, to its log. -close_fd_mask=3 silences the programs' own log
 # lines; libFuzzer's lines and the sanitizers' reports still come through.
+# $2 is the corpus it grows.
 run_target() {
-    local t=$1
-    local corpus="$build/corpus/$t" findings="$build/findings/$t"
+    local t=$1 corpus=$2 findings="$build/findings/$t"
     mkdir -p "$corpus" "$findings"
     local limit
     if [ "$mode" = seconds ]; then
         limit="-max_total_time=$seconds"
     else
-        limit="-runs=${long_runs[$t]}"
+        limit="-runs=$(( long_runs[$t] - $(ledger_total "$t") )) -max_total_time=$((minutes * 60))"
     fi
     local start=$SECONDS rc=0
     # shellcheck disable=SC2086
@@ -96,15 +126,39 @@ run_target() {
     echo "$rc $((SECONDS - start))" >"$build/logs/$t.result"
 }
 
+# Keeps only the inputs that add coverage (seeds included), in place.
+minimise_corpus() {
+    local t=$1 corpus=$2 merged="$build/merged/$t"
+    rm -rf "$merged" && mkdir -p "$merged"
+    # shellcheck disable=SC2086
+    "$build/fuzz/$t" -merge=1 ${options[$t]} -close_fd_mask=3 "$merged" "$corpus" \
+        "$build/seeds/$t" >"$build/logs/$t.merge.log" 2>&1
+    rm -rf "$corpus" && mv "$merged" "$corpus"
+}
+
+# Adds target $1's last run to the ledger.
+record_run() {
+    local t=$1 log="$build/logs/$t.log" rc elapsed execs rate files bytes found
+    read -r rc elapsed <"$build/logs/$t.result"
+    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+    files=$(find "fuzz/corpus/$t" -type f | wc -l)
+    bytes=$(find "fuzz/corpus/$t" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
+    found=$(find "$build/findings/$t" -type f | wc -l)
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%Y-%m-%d)" \
+        "$(git rev-parse --short HEAD)" "$t" "${execs:-0}" "$elapsed" "${rate:-0}" "$files" \
+        "$bytes" "$found" >>"$ledger"
+}
+
 report_target() {
-    local t=$1 log="$build/logs/$t.log"
+    local t=$1 corpus=$2 log="$build/logs/$t.log"
     local rc elapsed
     read -r rc elapsed <"$build/logs/$t.result"
     local execs rate files bytes found
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-    files=$(find "$build/corpus/$t" -type f | wc -l)
-    bytes=$(find "$build/corpus/$t" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
+    files=$(find "$corpus" -type f | wc -l)
+    bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
     found=$(find "$build/findings/$t" -type f | wc -l)
     printf '%-24s %12s execs %8s exec/s %6ss  corpus %6s files %10s bytes  findings %s\n' \
         "$t" "${execs:-?}" "${rate:-?}" "$elapsed" "$files" "$bytes" "$found"
@@ -117,15 +171,38 @@ report_target() {
 }
 
 mkdir -p "$build/logs"
-# Never more than two fuzzing processes at once: the machine has two cores.
-for ((i = 0; i < ${#targets[@]}; i += 2)); do
-    run_target "${targets[i]}" &
-    if ((i + 1 < ${#targets[@]})); then run_target "${targets[i + 1]}" & fi
-    wait
-done
-
 failed=0
-for t in "${targets[@]}"; do report_target "$t" || failed=1; done
+if [ "$mode" = seconds ]; then
+    # A copy of the kept corpus, so a short run leaves the tree as it was.
+    for t in "${targets[@]}"; do
+        rm -rf "$build/corpus/$t" && mkdir -p "$build/corpus/$t"
+        if [ -d "fuzz/corpus/$t" ]; then cp -r "fuzz/corpus/$t/." "$build/corpus/$t/"; fi
+    done
+    # Never more than two fuzzing processes at once: the machine has two cores.
+    for ((i = 0; i < ${#targets[@]}; i += 2)); do
+        run_target "${targets[i]}" "$build/corpus/${targets[i]}" &
+        if ((i + 1 < ${#targets[@]})); then
+            run_target "${targets[i + 1]}" "$build/corpus/${targets[i + 1]}" &
+        fi
+        wait
+    done
+    for t in "${targets[@]}"; do report_target "$t" "$build/corpus/$t" || failed=1; done
+else
+    [ -f "$ledger" ] || printf 'date\tcommit\ttarget\tinputs\tseconds\tinputs_per_s\tcorpus_files\tcorpus_bytes\tfindings\n' >"$ledger"
+    # One at a time: the long run keeps to one core while other work goes on.
+    for t in "${targets[@]}"; do
+        if (($(ledger_total "$t") >= long_runs[$t])); then
+            echo "[fuzz] $t: done ($(ledger_total "$t") inputs)"
+            continue
+        fi
+        run_target "$t" "fuzz/corpus/$t"
+        minimise_corpus "$t" "fuzz/corpus/$t"
+        record_run "$t"
+        report_target "$t" "fuzz/corpus/$t" || failed=1
+    done
+    print_ledger
+fi
+
 if ((failed)); then
     echo "[fuzz] findings: reproduce one with $build/fuzz/<target> <finding file>"
     exit 1
