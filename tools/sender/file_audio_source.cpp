@@ -15,6 +15,7 @@ extern "C" {
 #include "audio_source.h"
 #include "ffmpeg_ptr.h"
 #include "log.h"
+#include "media_file_stream.h"
 #include "test_tone.h"
 
 namespace talvek::tools {
@@ -46,16 +47,11 @@ private:
     bool rewind();
 
     std::string path;
-    FormatInputPtr format;
-    CodecContextPtr decoder;
-    PacketPtr packet;
-    FramePtr decoded;
+    MediaFileStream media;
     SwrPtr converter;
     int converter_rate = 0;  // input the converter was made for
     int converter_format = -1;
     AVChannelLayout converter_layout{};
-    int stream_index = -1;
-    bool draining = false;            // the demuxer ended; the decoder gives what it holds
     int64_t frames_since_rewind = 0;  // a file that yields nothing must not loop forever
     std::vector<int16_t> pending;     // converted, interleaved stereo, not yet read
     size_t pending_start = 0;
@@ -63,41 +59,12 @@ private:
 };
 
 FileAudioStatus FileAudioSource::open() {
-    AVFormatContext* raw = nullptr;
-    int err = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-    if (err < 0) {
-        log_err("[Sender] Error: cannot open %s: %s\n", path.c_str(), av_error_text(err).c_str());
-        return FileAudioStatus::Failed;
+    switch (media.open(path, AVMEDIA_TYPE_AUDIO)) {
+    case MediaFileStream::OpenResult::Opened: return FileAudioStatus::Opened;
+    case MediaFileStream::OpenResult::NoSuchStream: return FileAudioStatus::NoAudioStream;
+    case MediaFileStream::OpenResult::Failed: break;
     }
-    format.reset(raw);
-    err = avformat_find_stream_info(format.get(), nullptr);
-    if (err < 0) {
-        log_err("[Sender] Error: cannot read the streams of %s: %s\n", path.c_str(),
-                av_error_text(err).c_str());
-        return FileAudioStatus::Failed;
-    }
-    const AVCodec* codec = nullptr;
-    stream_index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (stream_index == AVERROR_STREAM_NOT_FOUND) return FileAudioStatus::NoAudioStream;
-    if (stream_index < 0 || !codec) {
-        log_err("[Sender] Error: %s has no audio stream we can decode\n", path.c_str());
-        return FileAudioStatus::Failed;
-    }
-    decoder.reset(avcodec_alloc_context3(codec));
-    packet.reset(av_packet_alloc());
-    decoded.reset(av_frame_alloc());
-    if (!decoder || !packet || !decoded) {
-        log_err("[Sender] Error: out of memory opening %s\n", path.c_str());
-        return FileAudioStatus::Failed;
-    }
-    avcodec_parameters_to_context(decoder.get(), format->streams[stream_index]->codecpar);
-    err = avcodec_open2(decoder.get(), codec, nullptr);
-    if (err < 0) {
-        log_err("[Sender] Error: cannot open the %s decoder: %s\n", codec->name,
-                av_error_text(err).c_str());
-        return FileAudioStatus::Failed;
-    }
-    return FileAudioStatus::Opened;
+    return FileAudioStatus::Failed;
 }
 
 bool FileAudioSource::open_converter(const AVFrame* in) {
@@ -159,40 +126,18 @@ bool FileAudioSource::convert(const AVFrame* in) {
 }
 
 int FileAudioSource::decode_more() {
-    for (;;) {
-        int err = avcodec_receive_frame(decoder.get(), decoded.get());
-        if (err == 0) {
-            const bool ok = convert(decoded.get());
-            av_frame_unref(decoded.get());
-            return ok ? 1 : -1;
-        }
-        if (err != AVERROR_EOF && err != AVERROR(EAGAIN)) {
-            log_err("[Sender] Error: decoding %s: %s\n", path.c_str(), av_error_text(err).c_str());
-            return -1;
-        }
-        if (err == AVERROR_EOF || draining) {
-            if (!convert(nullptr)) return -1;
-            // A fresh converter after the rewind: its filter history
-            // belongs to the end of the file, not its start.
-            converter.reset();
-            return 0;
-        }
-        err = av_read_frame(format.get(), packet.get());
-        if (err == AVERROR_EOF) {
-            draining = true;
-            avcodec_send_packet(decoder.get(), nullptr);
-            continue;
-        }
-        if (err < 0) {
-            log_err("[Sender] Error: reading %s: %s\n", path.c_str(), av_error_text(err).c_str());
-            return -1;
-        }
-        if (packet->stream_index == stream_index) {
-            // A damaged packet costs a few milliseconds of sound, not the run.
-            avcodec_send_packet(decoder.get(), packet.get());
-        }
-        av_packet_unref(packet.get());
+    const int got = media.receive();
+    if (got < 0) return -1;
+    if (got == 1) {
+        const bool ok = convert(media.frame());
+        av_frame_unref(media.frame());
+        return ok ? 1 : -1;
     }
+    if (!convert(nullptr)) return -1;
+    // A fresh converter after the rewind: its filter history belongs to the
+    // end of the file, not its start.
+    converter.reset();
+    return 0;
 }
 
 bool FileAudioSource::rewind() {
@@ -200,15 +145,7 @@ bool FileAudioSource::rewind() {
         log_err("[Sender] Error: %s holds no sound\n", path.c_str());
         return false;
     }
-    int err = av_seek_frame(format.get(), stream_index, 0, AVSEEK_FLAG_BACKWARD);
-    if (err < 0) err = avformat_seek_file(format.get(), -1, INT64_MIN, 0, 0, 0);
-    if (err < 0) {
-        log_err("[Sender] Error: cannot go back to the start of %s: %s\n", path.c_str(),
-                av_error_text(err).c_str());
-        return false;
-    }
-    avcodec_flush_buffers(decoder.get());
-    draining = false;
+    if (!media.rewind()) return false;
     frames_since_rewind = 0;
     return true;
 }
