@@ -2,7 +2,7 @@
 
 namespace talvek {
 
-static void write_line(FILE* stream, const char* format, va_list args) {
+TALVEK_PRINTF(2, 0) static void write_line(FILE* stream, const char* format, va_list args) {
     std::vfprintf(stream, format, args);
     std::fflush(stream);
 }

@@ -1,5 +1,9 @@
 #include "garbage_bursts.h"
 
+#include <string>
+
+#include "log.h"
+
 namespace talvek::tools {
 
 std::optional<std::vector<MalformedKind>> malformed_kinds_named(std::string_view name) {
@@ -31,6 +35,16 @@ uint32_t GarbageBursts::make_burst(uint32_t first_frame_id, std::vector<Datagram
     }
     ++bursts;
     return first_frame_id + static_cast<uint32_t>(units);
+}
+
+std::optional<GarbageBursts> garbage_bursts_for(double every_seconds, int units,
+                                                std::string_view kind, uint32_t seed) {
+    std::optional<std::vector<MalformedKind>> kinds = malformed_kinds_named(kind);
+    if (!kinds) {
+        log_err("[Sender] Error: unknown --kind %s\n", std::string(kind).c_str());
+        return std::nullopt;
+    }
+    return GarbageBursts(every_seconds, units, std::move(*kinds), seed);
 }
 
 }  // namespace talvek::tools

@@ -20,6 +20,13 @@ namespace talvek::tools {
 // "all" for every kind in turn, or one kind's name; nullopt if unknown.
 std::optional<std::vector<MalformedKind>> malformed_kinds_named(std::string_view name);
 
+class GarbageBursts;
+
+// The bursts that --garbage-every, --garbage-burst and --kind ask for;
+// nullopt, logged, when the kind is unknown.
+std::optional<GarbageBursts> garbage_bursts_for(double every_seconds, int units,
+                                                std::string_view kind, uint32_t seed);
+
 class GarbageBursts {
 public:
     // every_seconds <= 0 or units <= 0: no bursts at all.

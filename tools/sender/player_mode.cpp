@@ -198,12 +198,9 @@ int run_player_mode(const SenderOptions& o) {
     if (!o.clip.empty() && !load_clip_file(o.clip, clip)) return 1;  // Error already logged
     VideoEncoder encoder;
     if (clip.empty() && !encoder.open(settings)) return 1;
-    const std::optional<std::vector<MalformedKind>> garbage_kinds = malformed_kinds_named(o.kind);
-    if (!garbage_kinds) {
-        log_err("[Sender] Error: unknown --kind %s\n", o.kind.c_str());
-        return 2;
-    }
-    GarbageBursts garbage(o.garbage_every, o.garbage_burst, *garbage_kinds, o.impairment.seed);
+    std::optional<GarbageBursts> garbage =
+        garbage_bursts_for(o.garbage_every, o.garbage_burst, o.kind, o.impairment.seed);
+    if (!garbage) return 2;  // Error already logged
     EventLog events;
     if (!events.open(o.event_log)) return 1;
 
@@ -232,7 +229,7 @@ int run_player_mode(const SenderOptions& o) {
             log_out("[Sender] frames from %s: %zu, a keyframe every %zu and at each KFRQ\n",
                     o.clip.c_str(), clip.size(), clip.size());
         }
-        if (garbage.enabled()) {
+        if (garbage->enabled()) {
             log_out("[Sender] garbage: %d units of %s every %.3g s\n", o.garbage_burst,
                     o.kind.c_str(), o.garbage_every);
         }
@@ -252,7 +249,7 @@ int run_player_mode(const SenderOptions& o) {
     // Always printed: with --listen-port 0 this is the only way to learn the port.
     log_out("[Sender] listening on 127.0.0.1:%u\n", link.socket().get_bound_port());
 
-    PlayerStream stream(o, encoder, *source, picture.get(), link, events, garbage);
+    PlayerStream stream(o, encoder, *source, picture.get(), link, events, *garbage);
     if (!clip.empty()) stream.use_clip(&clip);
     bool ok = true;
     const Clock::time_point start = Clock::now();

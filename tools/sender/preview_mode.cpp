@@ -20,17 +20,14 @@ int run_preview_mode(const SenderOptions& o) {
     using Clock = Link::Clock;
     const size_t frame_bytes = static_cast<size_t>(o.width) * static_cast<size_t>(o.height) * 4;
     if (fragment_count_for(frame_bytes) > UINT16_MAX) {
-        std::fprintf(stderr, "[Sender] Error: a %dx%d frame needs more than 65535 fragments\n",
+        log_err("[Sender] Error: a %dx%d frame needs more than 65535 fragments\n",
                      o.width, o.height);
         return 1;
     }
 
-    const std::optional<std::vector<MalformedKind>> garbage_kinds = malformed_kinds_named(o.kind);
-    if (!garbage_kinds) {
-        log_err("[Sender] Error: unknown --kind %s\n", o.kind.c_str());
-        return 2;
-    }
-    GarbageBursts garbage(o.garbage_every, o.garbage_burst, *garbage_kinds, o.impairment.seed);
+    std::optional<GarbageBursts> garbage =
+        garbage_bursts_for(o.garbage_every, o.garbage_burst, o.kind, o.impairment.seed);
+    if (!garbage) return 2;  // Error already logged
     EventLog events;
     if (!events.open(o.event_log)) return 1;  // Error already logged
 
@@ -40,7 +37,7 @@ int run_preview_mode(const SenderOptions& o) {
     const long frames = o.frames > 0 ? o.frames : std::lround(o.seconds * o.fps);
     const auto interval = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / o.fps));
-    std::printf("[Sender] preview: %dx%d at %.3g fps to %s:%u, %ld frames of %zu datagrams\n",
+    log_out("[Sender] preview: %dx%d at %.3g fps to %s:%u, %ld frames of %zu datagrams\n",
                 o.width, o.height, o.fps, o.host.c_str(), o.port, frames,
                 fragment_count_for(frame_bytes));
     std::fflush(stdout);
@@ -60,10 +57,10 @@ int run_preview_mode(const SenderOptions& o) {
             std::this_thread::sleep_for(
                 std::min<Clock::duration>(due - now, std::chrono::milliseconds(1)));
         }
-        if (garbage.due(std::chrono::duration<double>(due - start).count())) {
+        if (garbage->due(std::chrono::duration<double>(due - start).count())) {
             datagrams.clear();
             const uint32_t first = next_frame_id;
-            next_frame_id = garbage.make_burst(first, datagrams);
+            next_frame_id = garbage->make_burst(first, datagrams);
             link.send_paced(datagrams, Clock::time_point{});
             events.garbage(first, static_cast<int>(next_frame_id - first), datagrams.size());
         }
@@ -82,7 +79,7 @@ int run_preview_mode(const SenderOptions& o) {
                         datagrams.size(), dropped, false);
 
         if (o.verbose) {
-            std::printf("[Sender] frame %u: %zu datagrams, %zu dropped\n", frame_id,
+            log_out("[Sender] frame %u: %zu datagrams, %zu dropped\n", frame_id,
                         datagrams.size(), dropped);
             std::fflush(stdout);
         }
@@ -92,7 +89,7 @@ int run_preview_mode(const SenderOptions& o) {
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const ImpairmentCounts& ic = link.impairment_counts();
     const LinkCounts& lc = link.counts();
-    std::printf("[Sender] done: %ld frames, %" PRIu64 " datagrams offered, %" PRIu64
+    log_out("[Sender] done: %ld frames, %" PRIu64 " datagrams offered, %" PRIu64
                 " sent (%" PRIu64 " dropped, %" PRIu64 " duplicated, %" PRIu64
                 " reordered, %" PRIu64 " send failures), %" PRIu64 " bytes in %.2f s\n",
                 frames, ic.offered, lc.datagrams_sent, ic.dropped, ic.duplicated, ic.reordered,

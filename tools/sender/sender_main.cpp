@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "audio_mode.h"
+#include "log.h"
 #include "malformed_mode.h"
 #include "player_mode.h"
 #include "preview_mode.h"
@@ -52,7 +53,7 @@ int main(int argc, char** argv) {
             return status;
         }
     }
-    std::fprintf(stderr, "[Sender] Error: unknown mode %s\n", options.mode.c_str());
+    talvek::log_err("[Sender] Error: unknown mode %s\n", options.mode.c_str());
     talvek::tools::print_sender_usage(argv[0]);
     return 2;
 }

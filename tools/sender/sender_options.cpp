@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "audio_encoder.h"
+#include "log.h"
 
 namespace talvek::tools {
 
@@ -42,7 +43,7 @@ bool parse_codec(const char* text, VideoCodec& out) {
 }  // namespace
 
 void print_sender_usage(const char* program) {
-    std::fprintf(stderr,
+    log_err(
                  "Usage: %s <mode> --port <port> [options]\n"
                  "Plays the host application toward a player or preview over loopback UDP.\n"
                  "Modes:\n"
@@ -127,7 +128,7 @@ int keyframe_interval(const SenderOptions& o) {
 
 bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
     if (argc < 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "[Sender] Error: the first argument must be a mode\n");
+        log_err("[Sender] Error: the first argument must be a mode\n");
         return false;
     }
     o.mode = argv[1];
@@ -150,7 +151,7 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
             continue;
         }
         if (i + 1 >= argc) {
-            std::fprintf(stderr, "[Sender] Error: %s needs a value\n", name);
+            log_err("[Sender] Error: %s needs a value\n", name);
             return false;
         }
         const char* value = argv[++i];
@@ -243,16 +244,16 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
         } else if (std::strcmp(name, "--rate") == 0) {
             ok = parse_number(value, o.rate) && o.rate > 0.0 && o.rate <= 1e6;
         } else {
-            std::fprintf(stderr, "[Sender] Error: unknown option %s\n", name);
+            log_err("[Sender] Error: unknown option %s\n", name);
             return false;
         }
         if (!ok) {
-            std::fprintf(stderr, "[Sender] Error: bad value for %s: %s\n", name, value);
+            log_err("[Sender] Error: bad value for %s: %s\n", name, value);
             return false;
         }
     }
     if (o.port == 0) {
-        std::fprintf(stderr, "[Sender] Error: --port is required\n");
+        log_err("[Sender] Error: --port is required\n");
         return false;
     }
     if (o.mode == "audio") o.audio = true;
