@@ -4,21 +4,13 @@
 #include <cmath>
 #include <limits>
 
+#include "float_conversion.h"
+
 namespace talvek::client {
 
-namespace {
-
-// Products of a size and the scale are truncated toward zero as int. A value
-// that no int can hold (only reachable with nonsense stream sizes) would be
-// undefined behaviour to convert, so it is clamped first.
-int truncate_to_int(float value) {
-    if (std::isnan(value)) return 0;
-    constexpr float lo = static_cast<float>(std::numeric_limits<int>::min());
-    constexpr float hi = 2147483520.0f;  // largest float below 2^31
-    return static_cast<int>(std::clamp(value, lo, hi));
-}
-
-}  // namespace
+// Products of a size and the scale are truncated toward zero as int; one
+// that no int can hold (only reachable with nonsense stream sizes) saturates.
+using talvek::truncate_to_int;
 
 WindowSize fit_stream_window(int stream_width, int stream_height,
                              std::optional<WindowSize> display) {

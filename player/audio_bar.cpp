@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "float_conversion.h"
+
 namespace {
 
 // The speaker's cone widens by one pixel every second column.
@@ -75,8 +77,7 @@ AudioBarLayout audio_bar_layout(int window_w, int window_h, bool muted, float vo
     bar.track = {SLIDER_X, cy - 3, length, 6};
     // The volume is 0..1 by contract; clamping (NaN to 0) keeps any other
     // value from pushing the knob's coordinates out of range.
-    float level = muted ? 0.0f : volume;
-    level = level == level ? std::clamp(level, 0.0f, 1.0f) : 0.0f;
+    const float level = muted ? 0.0f : talvek::clamp_to_unit(volume);
     const int filled = static_cast<int>(static_cast<float>(length) * level);
     bar.level = {SLIDER_X, cy - 3, filled, 6};
     bar.knob = {SLIDER_X + filled - 6, cy - 6, 12, 12};

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "decimal.h"
+#include "float_conversion.h"
 #include "log.h"
 
 using talvek::log_err;
@@ -36,10 +37,9 @@ bool parse_args(int argc, char** argv, Args& args) {
         } else if (std::strcmp(arg, "--has-audio") == 0) {
             args.has_audio = true;
         } else if (has_value && std::strcmp(arg, "--audio-volume") == 0) {
-            // strtof without an end pointer: trailing text ignored, none gives 0.
-            // NaN would pass through std::clamp, so it counts as 0 as well.
-            const float volume = std::strtof(argv[++i], nullptr);
-            args.audio_volume = volume == volume ? std::clamp(volume, 0.0f, 1.0f) : 0.0f;
+            // strtof without an end pointer: trailing text ignored, none
+            // gives 0, and so does "nan".
+            args.audio_volume = talvek::clamp_to_unit(std::strtof(argv[++i], nullptr));
         } else if (std::strcmp(arg, "--audio-muted") == 0) {
             args.audio_muted = true;
         } else if (has_value && std::strcmp(arg, "--codec") == 0) {

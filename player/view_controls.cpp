@@ -3,14 +3,9 @@
 #include <algorithm>
 #include <limits>
 
-int32_t truncate_to_int(float value) {
-    // 2^31 is exact as a float; every float below it and above -2^31 fits.
-    constexpr float LIMIT = 2147483648.0f;
-    if (!(value == value)) return 0;
-    if (value >= LIMIT) return std::numeric_limits<int32_t>::max();
-    if (value <= -LIMIT) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(value);
-}
+#include "float_conversion.h"
+
+using talvek::truncate_to_int;
 
 ZoomRect zoom_rect_for(const ZoomView& view, int frame_w, int frame_h) {
     if (frame_w <= 0 || frame_h <= 0 || view.zoom <= 1.0f) return {};

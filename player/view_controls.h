@@ -44,9 +44,6 @@ struct ViewState {
     int pan_last_y = 0;
 };
 
-// Truncation toward zero that saturates at the int32 range (NaN gives 0):
-// a plain cast of an out-of-range float is undefined.
-int32_t truncate_to_int(float value);
 
 // The source rectangle for `view` on a frame_w x frame_h frame: disabled at
 // zoom 1 or for an empty frame, otherwise at least 1 x 1 and inside the frame.

@@ -68,18 +68,6 @@ TEST(ZoomRect, CentreFarOutsideTheFrameStillGivesARectangleInsideIt) {
               (ZoomRect{true, 0, 0, 640, 360}));
 }
 
-TEST(TruncateToInt, RoundsTowardZeroAndSaturates) {
-    EXPECT_EQ(truncate_to_int(2.9f), 2);
-    EXPECT_EQ(truncate_to_int(-2.9f), -2);
-    EXPECT_EQ(truncate_to_int(2147483520.0f), 2147483520);  // largest float below 2^31
-    EXPECT_EQ(truncate_to_int(2147483648.0f), std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(truncate_to_int(-2147483648.0f), std::numeric_limits<int32_t>::min());
-    EXPECT_EQ(truncate_to_int(-1e20f), std::numeric_limits<int32_t>::min());
-    EXPECT_EQ(truncate_to_int(std::numeric_limits<float>::infinity()),
-              std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(truncate_to_int(std::numeric_limits<float>::quiet_NaN()), 0);
-}
-
 // ---- the wheel --------------------------------------------------------------
 
 TEST(WheelZoom, ElevenStepsUpReachTheCapAndStepsBackRecentre) {
