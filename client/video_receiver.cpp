@@ -160,11 +160,16 @@ bool VideoReceiver::prepare_decoding(VideoCodec codec) {
     } catch (const std::bad_alloc&) {
         // A stream size from the command line must not abort the program.
         log_err("[VideoReceiver] Failed to allocate picture buffers (%dx%d)\n", width, height);
-        release_decoding();
-        release_window_objects();
+        release_failed_bring_up();
         return false;
     }
     return true;
+}
+
+// What a bring-up that fails after the decoder opened gives back, quietly.
+void VideoReceiver::release_failed_bring_up() {
+    release_decoding();
+    release_window_objects();
 }
 
 void VideoReceiver::release_decoding() {
@@ -186,8 +191,7 @@ bool VideoReceiver::launch_decode_thread() {
     } catch (const std::system_error& e) {
         running = false;
         log_err("[VideoReceiver] Failed to start decode thread: %s\n", e.what());
-        release_decoding();
-        release_window_objects();
+        release_failed_bring_up();
         return false;
     }
     return true;

@@ -138,6 +138,7 @@ private:
     void reset_for_stream(uint32_t user_id, int stream_width, int stream_height);
     bool prepare_decoding(VideoCodec codec);
     void release_decoding();
+    void release_failed_bring_up();
     bool launch_decode_thread();
 
     // Reassembly and the keyframe request (video_receiver_reassembly.cpp).

@@ -17,8 +17,7 @@ FrameReassembler::FrameReassembler(int width_, int height_)
     : FrameReassembler(width_, height_, [] { return std::chrono::steady_clock::now(); }) {}
 
 FrameReassembler::FrameReassembler(int width_, int height_, Clock clock)
-    : width(width_), height(height_), frame_size(bytes_for(width_, height_)),
-      now(std::move(clock)) {}
+    : frame_size(bytes_for(width_, height_)), now(std::move(clock)) {}
 
 void FrameReassembler::handle_fragment(const uint8_t* data, int length) {
     if (length < FRAGMENT_PAYLOAD_OFFSET) return;
@@ -62,8 +61,8 @@ void FrameReassembler::handle_fragment(const uint8_t* data, int length) {
         complete_frame = std::move(frame.data);
         frame.data = {};
         last_completed_id = header.frame_id;
-        if (partial_frames.size() > 10 && last_completed_id >= 5) {
-            const uint32_t oldest_kept = last_completed_id - 5;
+        if (partial_frames.size() > PURGE_ABOVE_FRAMES && last_completed_id >= KEPT_BEHIND) {
+            const uint32_t oldest_kept = last_completed_id - KEPT_BEHIND;
             std::erase_if(partial_frames, [&](const auto& entry) { return entry.first < oldest_kept; });
         }
     }

@@ -29,6 +29,10 @@ public:
     // frames); the cap keeps a stream of fresh frame numbers that never
     // complete from allocating a full frame buffer each without bound.
     static constexpr size_t MAX_PARTIAL_FRAMES = 32;
+    // When a frame completes with more than this many in flight, those more
+    // than KEPT_BEHIND numbers below it go: they can only complete stale.
+    static constexpr size_t PURGE_ABOVE_FRAMES = 10;
+    static constexpr uint32_t KEPT_BEHIND = 5;
 
     FrameReassembler(int width, int height);
     FrameReassembler(int width, int height, Clock clock);
@@ -51,8 +55,6 @@ private:
     std::unordered_map<uint32_t, PartialFrame> partial_frames;
     std::vector<uint8_t> complete_frame;
     uint32_t last_completed_id = 0;
-    int width;
-    int height;
     size_t frame_size;  // width * height * 4, computed without overflow
     Clock now;
 };
