@@ -15,7 +15,7 @@
 //                       would, and answers keyframe requests
 //
 // The loop's datagrams per pass come from the build
-// (-DTALVEK_PLAYER_DATAGRAMS_PER_PASS); the program prints the value, the
+// (-DTALVEK_PLAYER_DATAGRAMS_PER_PASS, else the loop's default); the program prints the value, the
 // renderer SDL gave the receiver, and for the stream runs what got through.
 // --clip-cache=DIR keeps encoded clips between runs.
 
@@ -50,6 +50,13 @@ extern "C" {
 }
 
 namespace {
+
+#ifdef TALVEK_PLAYER_DATAGRAMS_PER_PASS
+constexpr int DATAGRAMS_PER_PASS = TALVEK_PLAYER_DATAGRAMS_PER_PASS;
+#else
+constexpr int DATAGRAMS_PER_PASS = PlayerLoop::DEFAULT_DATAGRAMS_PER_PASS;
+#endif
+
 
 using talvek::VideoCodec;
 using talvek::bench::quietly;
@@ -170,7 +177,7 @@ void loop_idle(benchmark::State& state, Size size) {
         state.SkipWithError("no window or socket");
         return;
     }
-    PlayerLoop loop(s.args, s.receiver.get(), s.socket);
+    PlayerLoop loop(s.args, s.receiver.get(), s.socket, &SDL_GetTicks, DATAGRAMS_PER_PASS);
     for (auto _ : state) loop.run_pass();
     state.counters["passes/s"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
@@ -206,7 +213,7 @@ void loop_stream(benchmark::State& state, StreamCase c) {
         return;
     }
     s.args.parent_port = streamer.listen_port();
-    PlayerLoop loop(s.args, s.receiver.get(), s.socket);
+    PlayerLoop loop(s.args, s.receiver.get(), s.socket, &SDL_GetTicks, DATAGRAMS_PER_PASS);
     const long drops_before = socket_drops(s.args.port);
 
     std::atomic<bool> stop{false};
@@ -254,7 +261,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "SDL_Init failed: %s\n", SDL_GetError());
         return 1;
     }
-    std::printf("datagrams per pass: %d; video driver: %s\n", PlayerLoop::MAX_DATAGRAMS_PER_PASS,
+    std::printf("datagrams per pass: %d; video driver: %s\n", DATAGRAMS_PER_PASS,
                 SDL_GetCurrentVideoDriver());
 
     for (Size size : SIZES) {

@@ -16,8 +16,9 @@ constexpr int RECV_WAIT_MS = 5;
 }  // namespace
 
 PlayerLoop::PlayerLoop(const Args& args_, talvek::client::VideoReceiver& receiver_,
-                       talvek::UDPSocket& socket_, Ticks ticks_)
+                       talvek::UDPSocket& socket_, Ticks ticks_, int datagrams_per_pass)
     : args(args_), receiver(receiver_), socket(socket_), ticks(std::move(ticks_)),
+      max_datagrams_per_pass(datagrams_per_pass),
       muted(args_.audio_muted), volume(args_.audio_volume), buffer(talvek::MEDIA_CHUNK_SIZE) {
     // No audio-state message at start-up: the host gave us these values.
     receiver.set_audio_volume(muted ? 0.0f : volume);
@@ -135,7 +136,7 @@ void PlayerLoop::run_pass() {
 
     // Wait for the first datagram only; then take what is already pending.
     int wait_ms = RECV_WAIT_MS;
-    for (int i = 0; i < MAX_DATAGRAMS_PER_PASS; ++i) {
+    for (int i = 0; i < max_datagrams_per_pass; ++i) {
         const int n = socket.recv(buffer.data(), buffer.size(), wait_ms);
         if (n <= 0) break;
         on_datagram(buffer.data(), n);

@@ -24,7 +24,7 @@ public:
     // a pass (about 1 to 2 ms each, with drawing) the socket buffer overflows
     // long before the burst is in. The bound keeps the window responsive
     // under a flood.
-    static constexpr int MAX_DATAGRAMS_PER_PASS = TALVEK_PLAYER_DATAGRAMS_PER_PASS;
+    static constexpr int DEFAULT_DATAGRAMS_PER_PASS = 512;
 
     // Milliseconds for the overlay's timing; SDL_GetTicks unless a test
     // moves the clock by hand.
@@ -34,7 +34,8 @@ public:
     // the audio bar and starts its start-up display period. One loop per
     // receiver: the installed callback refers to this object.
     PlayerLoop(const Args& args, talvek::client::VideoReceiver& receiver,
-               talvek::UDPSocket& socket, Ticks ticks = &SDL_GetTicks);
+               talvek::UDPSocket& socket, Ticks ticks = &SDL_GetTicks,
+               int datagrams_per_pass = DEFAULT_DATAGRAMS_PER_PASS);
     // Takes the audio bar off the receiver again.
     ~PlayerLoop();
     PlayerLoop(const PlayerLoop&) = delete;
@@ -88,6 +89,7 @@ private:
     talvek::client::VideoReceiver& receiver;
     talvek::UDPSocket& socket;
     Ticks ticks;
+    const int max_datagrams_per_pass;
     SDL_Window* window_handle = nullptr;  // may be null: then view controls do nothing
     bool quit = false;
 

@@ -15,6 +15,11 @@ using talvek::log_out;
 
 namespace {
 constexpr int SOCKET_BUFFER_BYTES = 4 * 1024 * 1024;
+#ifdef TALVEK_PLAYER_DATAGRAMS_PER_PASS  // a benchmark build's, to compare
+constexpr int DATAGRAMS_PER_PASS = TALVEK_PLAYER_DATAGRAMS_PER_PASS;
+#else
+constexpr int DATAGRAMS_PER_PASS = PlayerLoop::DEFAULT_DATAGRAMS_PER_PASS;
+#endif
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,7 +61,7 @@ int main(int argc, char** argv) {
         socket.set_recv_buffer(SOCKET_BUFFER_BYTES);
         log_out("[VideoPlayer] Listening on UDP port %u\n", args.port);
 
-        PlayerLoop loop(args, receiver, socket);
+        PlayerLoop loop(args, receiver, socket, &SDL_GetTicks, DATAGRAMS_PER_PASS);
         while (!loop.quit_requested()) loop.run_pass();
 
         log_out("[VideoPlayer] Shutting down\n");
