@@ -116,21 +116,11 @@ if command -v perf >/dev/null 2>&1 &&
     HAVE_PERF=1
 fi
 
-proc_udp_key() { printf '0100007F:%04X' "$1"; }
-socket_drops() {
-    awk -v key="$(proc_udp_key "$1")" 'NR > 1 && $2 == key { print $13; exit }' /proc/net/udp
-}
+# shellcheck source=scripts/lib_net.sh
+source "$ROOT/scripts/lib_net.sh"
+socket_drops() { local f; f="$(udp_socket_fields "$1")"; echo "${f%% *}"; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 peak_rss_kib() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
-free_port() {
-    local p
-    for _ in $(seq 100); do
-        p=$((40000 + RANDOM % 20000))
-        if [[ -z "$(socket_drops "$p")" ]]; then echo "$p"; return; fi
-    done
-    echo "no free port found" >&2
-    exit 1
-}
 
 # Starts player ($1 = build dir, $2 = its host port) and waits for its socket.
 start_player() {

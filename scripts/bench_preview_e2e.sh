@@ -85,17 +85,10 @@ fi
 # --- helpers ---------------------------------------------------------------
 CLK_TCK="$(getconf CLK_TCK)"
 
-proc_udp_key() { printf '0100007F:%04X' "$1"; }
-
+# shellcheck source=scripts/lib_net.sh
+source "$ROOT/scripts/lib_net.sh"
 # "drops rx_queue_bytes" of the socket bound to 127.0.0.1:port, or nothing.
-socket_counters() {
-    local fields drops queue
-    fields="$(awk -v key="$(proc_udp_key "$1")" \
-        'NR > 1 && $2 == key { split($5, q, ":"); print $13, q[2]; exit }' /proc/net/udp)"
-    [[ -n "$fields" ]] || return 0
-    read -r drops queue <<<"$fields"
-    echo "$drops $((16#$queue))"
-}
+socket_counters() { udp_socket_fields "$1"; }
 
 # Datagrams the kernel dropped at the per-CPU backlog, all devices, all CPUs.
 backlog_drops() {
@@ -106,15 +99,6 @@ backlog_drops() {
 
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
-free_port() {
-    local p
-    for _ in $(seq 100); do
-        p=$((40000 + RANDOM % 20000))
-        if [[ -z "$(socket_counters "$p")" ]]; then echo "$p"; return; fi
-    done
-    echo "no free port found" >&2
-    exit 1
-}
 
 # One run at $1 fps, in this shell so that cleanup knows preview's pid.
 # Prints one result line:

@@ -27,12 +27,8 @@ else
 fi
 
 # A UDP port nobody holds: /proc/net/udp lists the bound ones in hex.
-free_port() {
-    while :; do
-        port=$((20000 + RANDOM % 40000))
-        grep -qi ":$(printf '%04X' "$port") " /proc/net/udp /proc/net/udp6 2>/dev/null || { echo "$port"; return; }
-    done
-}
+# shellcheck source=scripts/lib_net.sh
+source scripts/lib_net.sh
 
 # Waits for a window with this exact title and prints its id.
 window_id() {

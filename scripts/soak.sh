@@ -102,17 +102,8 @@ start_private_xvfb "$WORK/xvfb.log" -noreset || exit 1
 export SDL_AUDIODRIVER=dummy
 
 # --- helpers -----------------------------------------------------------------------
-proc_udp_key() { printf '0100007F:%04X' "$1"; }
-port_in_use() { awk -v key="$(proc_udp_key "$1")" 'NR > 1 && $2 == key { f = 1 } END { exit !f }' /proc/net/udp; }
-free_port() {
-    local p
-    for _ in $(seq 100); do
-        p=$((40000 + RANDOM % 20000))
-        port_in_use "$p" || { echo "$p"; return; }
-    done
-    echo "no free port found" >&2
-    exit 1
-}
+# shellcheck source=scripts/lib_net.sh
+source "$ROOT/scripts/lib_net.sh"
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
 
 # Waits up to $3 s for the pattern $2 in file $1.
