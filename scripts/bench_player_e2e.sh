@@ -86,11 +86,12 @@ build_if_missing() {
         cmake --build "$dir" -j2 --target "$@" >/dev/null
     fi
 }
-build_if_missing "$BUILD" 512 player sender stream_replay screen_watch bench_player_loop
+build_if_missing "$BUILD" 512 player sender stream_replay screen_watch stream_verdict bench_player_loop
 [[ -n "$COMPARE" ]] && build_if_missing "$BUILD1" 1 player bench_player_loop
 
 REPLAY="$BUILD/bench/stream_replay"
 WATCH="$BUILD/bench/screen_watch"
+VERDICT="$BUILD/tools/verdict/stream_verdict"
 mkdir -p "$CACHE"
 WORK="$(mktemp -d /tmp/bench_player_e2e.XXXXXX)"
 XVFB_PID=""
@@ -213,18 +214,8 @@ stream_run() {
 
     # Pictures seen on screen against the frames that carried them: for each
     # number the watcher saw, the latest send of that picture before it.
-    awk 'FNR == NR { n = ++count[$3]; when[$3, n] = $1; next }
-        {
-            if (seen++ == 0 || $2 == 0) next
-            best = -1
-            for (i = count[$2]; i >= 1; --i) if (when[$2, i] <= $1) { best = when[$2, i]; break }
-            if (best >= 0 && $1 - best <= 1e9) printf "%.3f\n", ($1 - best) / 1e6
-        }' "$WORK/sends.txt" "$WORK/watch.txt" | sort -n >"$WORK/latency.txt"
     local shown lat50 lat90
-    shown="$(wc -l <"$WORK/latency.txt")"
-    lat50="$(awk -v n="$shown" 'NR == int((n + 1) / 2) { print; exit }' "$WORK/latency.txt")"
-    lat90="$(awk -v n="$shown" 'NR == (int(n * 0.9) > 0 ? int(n * 0.9) : 1) { print; exit }' \
-        "$WORK/latency.txt")"
+    read -r shown lat50 lat90 < <("$VERDICT" latency "$WORK/sends.txt" "$WORK/watch.txt")
 
     awk -v sent="$frames" -v fps="$fps" -v bitrate="$bitrate" -v drops="$((d1 - d0))" \
         -v droplines="$droplines" -v kfrq="$kfrq" -v late="$late" -v shown="$shown" \

@@ -73,13 +73,14 @@ done
 if [[ ! -f "$BUILD/build.ninja" ]]; then
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-ninja -C "$BUILD" -j2 player preview sender stream_replay screen_watch >/dev/null
+ninja -C "$BUILD" -j2 player preview sender stream_replay screen_watch stream_verdict >/dev/null
 
 PLAYER="$BUILD/player/player"
 PREVIEW="$BUILD/preview/preview"
 SENDER="$BUILD/tools/sender/sender"
 REPLAY="$BUILD/bench/stream_replay"
 WATCH="$BUILD/bench/screen_watch"
+VERDICT="$BUILD/tools/verdict/stream_verdict"
 
 WORK="$(mktemp -d /tmp/soak.XXXXXX)"
 XVFB_PID=""
@@ -159,86 +160,14 @@ wait_first_picture() {
     return 1
 }
 
-# Picture recovery from the event log and the watcher's lines, in one pass
-# over both in time order. Prints one line per event: its kind, the time
-# to recovery in ms, and "late" when over the limit, or "open late" when
-# never resolved (those in the last 5 s are left out). Kinds:
-#   kfrq  player: a KFRQ, back at a picture of its answering keyframe or later
-#   loss  player: a frame that lost datagrams, back at a picture of the next
-#         keyframe sent or later; preview: back at a picture of a later frame
-# $1 mode, $2 events, $3 watch, $4 frame interval in ns.
-recoveries() {
-    { awk '{ print $1, "watch", $2 }' "$3"; cat "$2"; } | sort -n -k1,1 -s |
-    awk -v mode="$1" -v interval="$4" -v keyint=4.25e9 '
-        function open_event(kind, t, id) {
-            ev_kind[tail] = kind; ev_t[tail] = t; ev_id[tail] = id; ev_key[tail] = ""
-            ev_deadline[tail] = ""; ++tail
-        }
-        $2 == "frame" {
-            t = $1; id = $3; pic = $4; dropped = $6; key = $7
-            last_id[pic] = id
-            last_send = t
-            if (mode == "player") {
-                # the first keyframe sent after an event is what repairs it
-                if (key) { for (i = unkeyed; i < tail; ++i) ev_key[i] = id; unkeyed = tail }
-                if (dropped > 0) open_event("loss", t, id)
-            } else {
-                if (dropped > 0) open_event("loss", t, id)
-                else {
-                    whole_limit = t + 100e6 + interval
-                    for (i = undated; i < tail; ++i) ev_deadline[i] = whole_limit
-                    dated_from = undated; undated = tail
-                }
-            }
-            next
-        }
-        # Garbage sent before the limit set by the last whole frame can hide it: a
-        # frame count of 0 blanks the picture before the screen is read, and
-        # a higher id completed while that frame is held back by the link
-        # makes it stale, as on a real network. The next whole frame sets
-        # the limit.
-        $2 == "garbage" {
-            if (mode == "preview" && whole_limit != "" && $1 < whole_limit) {
-                for (i = dated_from; i < tail; ++i) ev_deadline[i] = ""
-                undated = dated_from
-            }
-            next
-        }
-        $2 == "kfrq" { if (mode == "player") open_event("kfrq", $1, 0); next }
-        $2 == "watch" {
-            s = $1; n = $3
-            if (!(n in last_id)) next
-            shown = last_id[n]
-            for (i = head; i < tail; ++i) {
-                if (done[i]) continue
-                if (mode == "player") ok = ev_key[i] != "" && shown >= ev_key[i]
-                else ok = shown > ev_id[i]
-                if (!ok) continue
-                d = s - ev_t[i]
-                if (mode == "player") late = (d > keyint)
-                else late = (ev_deadline[i] != "" && s > ev_deadline[i])
-                printf "%s %.1f%s\n", ev_kind[i], d / 1e6, (late ? " late" : "")
-                done[i] = 1
-            }
-            while (head < tail && done[head]) ++head
-        }
-        END {
-            for (i = head; i < tail; ++i)
-                if (!done[i] && last_send - ev_t[i] > 5e9) printf "%s open late\n", ev_kind[i]
-        }'
-}
+# Picture recovery from the event log and the watcher's lines: one line per
+# fault, "<kind> <ms>[ late]" or "<kind> open late" (tools/verdict says what
+# comes back when, and what is late). $1 mode, $2 events, $3 watch, $4 frame
+# interval in ns.
+recoveries() { "$VERDICT" recoveries --mode "$1" --interval-ns "$4" "$2" "$3"; }
 
 # Summary of one kind ($2) of recovery times (ms): count median p90 max late.
-time_stats() {
-    awk -v k="$2" '$1 == k && $2 != "open" { print $2 }' "$1" | sort -n >"$1.sorted"
-    awk -v late="$(grep -c "^$2 .*late" "$1" || true)" -v open="$(grep -c "^$2 open" "$1" || true)" '
-        { v[++n] = $1 }
-        END {
-            if (n == 0) { printf "count 0, %d never resolved", open; exit }
-            printf "count %d, median %.0f ms, p90 %.0f ms, max %.0f ms, %d late (%d never resolved)",
-                n, v[int((n + 1) / 2)], v[(int(n * 0.9) > 0) ? int(n * 0.9) : 1], v[n], late, open
-        }' "$1.sorted"
-}
+time_stats() { "$VERDICT" summary "$2" "$1"; }
 
 FAILED=0
 RESULTS="$WORK/results.txt"
