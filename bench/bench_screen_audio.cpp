@@ -43,7 +43,7 @@ namespace {
 using talvek::client::AudioBackend;
 using talvek::client::VideoReceiver;
 // Accepts every call and keeps nothing: the receiver's own work only.
-using talvek::fuzz::NullAudioBackend;
+using talvek::testing::NullAudioBackend;
 using talvek::bench::quietly;
 
 constexpr int PACKET_MS = 20;

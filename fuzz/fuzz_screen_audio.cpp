@@ -103,7 +103,7 @@ struct Harness {
         }
     }
 
-    talvek::fuzz::NullAudioBackend backend;
+    talvek::testing::NullAudioBackend backend;
     int queues = 0;
     bool silent = false;
     VideoReceiver receiver;  // declared last: it uses the backend until exit

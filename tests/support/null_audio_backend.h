@@ -8,7 +8,7 @@
 
 #include "audio_backend.h"
 
-namespace talvek::fuzz {
+namespace talvek::testing {
 
 class NullAudioBackend final : public client::AudioBackend {
 public:
@@ -34,4 +34,4 @@ public:
     const char* last_error() override { return ""; }
 };
 
-}  // namespace talvek::fuzz
+}  // namespace talvek::testing
