@@ -1,6 +1,7 @@
 #include "audio_regulator.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -29,31 +30,36 @@ AudioRegulator::Output AudioRegulator::regulate(const short* piece, int frames,
     const int target = TARGET_MS * FRAMES_PER_MS;
 
     if (dropping) {
-        if (level > target) {
+        if (level > resume_level) {
             ++dropped;
             return {piece, 0};
         }
-        // Back at the target. What the burst left in the window would keep
-        // the average high for a second and stretch pieces for nothing.
         dropping = false;
-        level_count = level_next = 0;
-        level_sum = 0;
-        frames_owed = 0.0;
+        if (resume_level == target) {
+            // A burst's end. What it left in the window would keep the
+            // average high for a second and stretch pieces for nothing.
+            level_count = level_next = 0;
+            level_sum = 0;
+            frames_owed = 0.0;
+        }
+        pieces_since_drop = 0;
         remember_level(level);
         const Output faded = fade_in(piece, frames);
         keep_last_frame(faded.values, frames);
         return faded;
     }
     if (level > (TARGET_MS + BURST_MS) * FRAMES_PER_MS) {
-        dropping = true;
-        std::memcpy(continuation.data(), piece, sizeof(short) * static_cast<size_t>(frames * CHANNELS));
-        continuation_frames = frames;
-        ++dropped;
+        start_dropping(piece, frames, target);
         return {piece, 0};
     }
 
     remember_level(level);
+    pieces_since_drop = std::min(pieces_since_drop + 1, LEVEL_WINDOW);
     const int average = average_level();
+    if (average > (TARGET_MS + OUTRUN_MS) * FRAMES_PER_MS && pieces_since_drop == LEVEL_WINDOW) {
+        start_dropping(piece, frames, INT_MAX);  // this piece only
+        return {piece, 0};
+    }
     if (average <= target) {
         frames_owed = 0.0;
         keep_last_frame(piece, frames);
@@ -75,6 +81,14 @@ AudioRegulator::Output AudioRegulator::regulate(const short* piece, int frames,
 }
 
 void AudioRegulator::reset() { *this = AudioRegulator{}; }
+
+void AudioRegulator::start_dropping(const short* piece, int frames, int resume_at) {
+    dropping = true;
+    resume_level = resume_at;
+    std::memcpy(continuation.data(), piece, sizeof(short) * static_cast<size_t>(frames * CHANNELS));
+    continuation_frames = frames;
+    ++dropped;
+}
 
 int AudioRegulator::average_level() const {
     return level_count == 0 ? 0 : static_cast<int>(level_sum / level_count);

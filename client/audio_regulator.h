@@ -8,16 +8,19 @@
 //   -----------------------------     ------------------------------------
 //   average at or under TARGET        played as it is, every value
 //   average above TARGET              played up to 2 % faster (resampled)
+//   average above TARGET + OUTRUN     dropped, one piece a second at most
 //   above TARGET + BURST right now    dropped, and so is every piece after
-//                                     it until the queue is back at TARGET;
-//                                     the first piece kept fades in from
-//                                     the first one dropped
+//                                     it until the queue is back at TARGET
 //
-// Steady drift between the sender's clock and the device's (a host clock
-// 0.5 % fast, a device that plays 1 % slow) builds the queue slowly, and the
-// faster playback works it off; a burst of late packets builds it at once,
-// and dropping takes it back at once. Nothing is held back or delayed: a
-// piece is handed on, changed or not, in the call that brings it.
+// A piece kept after dropped ones fades in from the first one dropped (the
+// queue's natural continuation), so the join has no step. Steady drift
+// between the sender's clock and the device's (a host clock 0.5 % fast, a
+// device that plays 1 % slow) builds the queue slowly, and the faster
+// playback works it off; drift beyond what 2 % can take (a device on a
+// loaded machine, 2.3 % slow) costs a piece now and then; a burst of late
+// packets builds the queue at once, and dropping takes it back at once.
+// Nothing is held back or delayed: a piece is handed on, changed or not, in
+// the call that brings it.
 //
 // No SDL, no clock: the caller reads the queue. Main thread, like the rest
 // of screen audio.
@@ -44,6 +47,10 @@ public:
     // target, up to 2 %: a steady 1.5 % drift settles 7.5 ms over it.
     static constexpr double SPEEDUP_PER_MS = 0.002;
     static constexpr double MAX_SPEEDUP = 0.02;
+    // An average this far above the target means the drift outruns the
+    // fastest play (which it reaches 10 ms over): drop a piece, then give
+    // the window a second to show what that did.
+    static constexpr int OUTRUN_MS = 30;
     // A queue this far above the target is a burst: drop rather than stretch.
     static constexpr int BURST_MS = 200;
 
@@ -70,6 +77,9 @@ private:
     void remember_level(int level);
     Output stretch(const short* piece, int frames, int remove);
     Output fade_in(const short* piece, int frames);
+    // Drops `piece` and the ones after it until a piece finds the queue at
+    // or under `resume_at` frames.
+    void start_dropping(const short* piece, int frames, int resume_at);
     void keep_last_frame(const short* values, int frames);
 
     // Levels (frames queued) met by the last LEVEL_WINDOW pieces, a ring.
@@ -83,6 +93,8 @@ private:
     std::array<short, CHANNELS> last_frame{};
 
     bool dropping = false;
+    int resume_level = 0;       // frames
+    int pieces_since_drop = 0;  // or since the start, up to LEVEL_WINDOW
     Piece continuation{};  // the first piece dropped: where the queue left off
     int continuation_frames = 0;
 
