@@ -4,21 +4,30 @@
 // between arriving and being played.
 //
 // The sound is silence with a 10 ms 1 kHz burst at the start of every second,
+// followed by the second's number in 20 ms slots of the same tone (below),
 // encoded as the sender encodes (48 kHz stereo, 96 kbit/s, 20 ms packets) and
 // sent one packet every 20 ms / --rate: with --rate 1.005 the host's clock
-// runs 0.5 % fast, so 1.005 s of sound arrives every second.
+// runs 0.5 % fast, so 1.005 s of sound arrives every second. With
+// --burst-at T the packets of the --burst-seconds (default 2) after stream
+// second T go out at once at T, and the rest follow at the usual pace, that
+// much earlier: a burst of late packets, as a stalled network delivers them.
 //
-// A burst's first loud sample in the played file is matched to the packet
-// that carried it (the codec's own delay is found by decoding the packets
-// here). Its play time is when the driver wrote it: the file's growth is
-// polled every 0.5 ms, and a sample written in a block plays its position in
-// the block after the block's write. The delay of the packet is that play
-// time, less the sample's offset in the packet, less the packet's send time
-// (loopback adds microseconds).
+// A burst's first loud sample in the played file is matched, through the
+// number after it, to the packet that carried it (the codec's own delay is
+// found by decoding the packets here); the number survives the player's
+// dropping of packets and its slightly faster play. Its play time is when the
+// driver wrote it: the file's growth is polled every 0.5 ms, and a sample
+// written in a block plays its position in the block after the block's
+// write. The delay of the packet is that play time, less the sample's offset
+// in the packet, less the packet's send time (loopback adds microseconds).
+// How much shorter the played sound is than the sound sent, between two
+// numbered seconds, tells what the player removed: more than 2.5 % in a
+// span means dropped packets, less means faster play.
 //
 // Usage: audio_latency --port P --file PLAYED.raw [--rate R] [--seconds S]
-//                      [--every S]
-// Prints one line per --every seconds of stream (default 60), then a summary.
+//                      [--every S] [--burst-at T] [--burst-seconds B]
+// Prints one line per --every seconds of stream (default 60), the seconds
+// around a burst, then a summary.
 
 #include <opus.h>
 
@@ -52,6 +61,19 @@ constexpr int BURST_AMPLITUDE = 8000;
 // onset; concealment and codec ringing stay far below.
 constexpr int ONSET_THRESHOLD = 2000;
 constexpr long QUIET_BEFORE_ONSET = RATE_HZ / 2;
+// The second's number follows its burst, in slots of 20 ms from 20 ms after
+// the burst's start: 12 bits, lowest first, then an even-parity bit; a 1 is
+// the burst's tone for the whole slot, a 0 silence. The slots end 280 ms in,
+// so the next burst still finds half a second of quiet before it. A slot is
+// read in its middle third, which faster play (2 % at most) shifts by 5 ms
+// at most by the last slot.
+constexpr int NUMBER_BITS = 12;
+constexpr int SLOTS = NUMBER_BITS + 1;
+constexpr int SLOT_SAMPLES = 960;
+constexpr int SLOT_THRESHOLD = 2500;  // mean |sample| of a 1; the tone gives 5100
+// Of the sound between two numbered seconds, more than this share missing
+// means packets were dropped there (faster play takes 2 % at most).
+constexpr double DROP_SHARE = 0.025;
 
 struct Options {
     uint16_t port = 0;
@@ -59,6 +81,8 @@ struct Options {
     double rate = 1.0;
     double seconds = 600.0;
     double every = 60.0;
+    double burst_at = -1.0;  // none
+    double burst_seconds = 2.0;
 };
 
 bool parse(int argc, char** argv, Options& o) {
@@ -70,17 +94,50 @@ bool parse(int argc, char** argv, Options& o) {
         else if (key == "--rate") o.rate = std::atof(value);
         else if (key == "--seconds") o.seconds = std::atof(value);
         else if (key == "--every") o.every = std::atof(value);
+        else if (key == "--burst-at") o.burst_at = std::atof(value);
+        else if (key == "--burst-seconds") o.burst_seconds = std::atof(value);
         else return false;
     }
-    return o.port != 0 && !o.file.empty() && o.rate > 0.0 && o.seconds > 0.0 && o.every > 0.0;
+    return o.port != 0 && !o.file.empty() && o.rate > 0.0 && o.seconds > 0.0 && o.every > 0.0 &&
+           o.burst_seconds > 0.0;
+}
+
+int parity(int bits) {
+    int p = 0;
+    for (; bits != 0; bits >>= 1) p ^= bits & 1;
+    return p;
 }
 
 // Sample n of the marked sound, both channels alike.
 int16_t marked_sample(int64_t n) {
     const int64_t in_second = n % RATE_HZ;
-    if (in_second >= BURST_SAMPLES) return 0;
     const double t = static_cast<double>(in_second) / RATE_HZ;
-    return static_cast<int16_t>(BURST_AMPLITUDE * std::sin(2.0 * M_PI * 1000.0 * t));
+    const auto tone = [&] {
+        return static_cast<int16_t>(BURST_AMPLITUDE * std::sin(2.0 * M_PI * 1000.0 * t));
+    };
+    if (in_second < BURST_SAMPLES) return tone();
+    const int64_t slot = in_second / SLOT_SAMPLES - 1;
+    if (slot < 0 || slot >= SLOTS) return 0;
+    const int number = static_cast<int>((n / RATE_HZ) % (1 << NUMBER_BITS));
+    const int code = number | parity(number) << NUMBER_BITS;
+    return (code >> slot) & 1 ? tone() : 0;
+}
+
+// The second's number after the burst that starts at frame `onset`, or -1
+// when the slots are cut off or do not add up (a drop or a fade ran through
+// them).
+int read_number(const std::vector<int16_t>& stereo, long onset) {
+    int code = 0;
+    for (int slot = 0; slot < SLOTS; ++slot) {
+        const long from = onset + SLOT_SAMPLES * (slot + 1) + SLOT_SAMPLES / 3;
+        const long to = from + SLOT_SAMPLES / 3;
+        if (2 * static_cast<size_t>(to) > stereo.size()) return -1;
+        long sum = 0;
+        for (long f = from; f < to; ++f) sum += std::abs(stereo[2 * static_cast<size_t>(f)]);
+        if (sum / (to - from) > SLOT_THRESHOLD) code |= 1 << slot;
+    }
+    const int number = code & ((1 << NUMBER_BITS) - 1);
+    return parity(number) == (code >> NUMBER_BITS) ? number : -1;
 }
 
 std::vector<std::vector<uint8_t>> encode_marked(long packets) {
@@ -197,9 +254,18 @@ int main(int argc, char** argv) {
         if (growth.empty() || frames > growth.back().frames) growth.push_back({since_start(), frames});
     };
 
+    // The burst: packets [burst_first, burst_end) all go at burst_first's time.
+    const long burst_first = o.burst_at < 0 ? -1 : std::lround(o.burst_at * 50.0);
+    const long burst_end = burst_first < 0 ? -1 : burst_first + std::lround(o.burst_seconds * 50.0);
+    const auto send_offset = [&](long p) {
+        if (burst_first >= 0 && p >= burst_first) {
+            p = p < burst_end ? burst_first : p - (burst_end - burst_first);
+        }
+        return 0.02 * static_cast<double>(p) / o.rate;
+    };
     for (size_t p = 0; p < packets.size(); ++p) {
         const auto due = start + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(0.02 * static_cast<double>(p) / o.rate));
+                                     std::chrono::duration<double>(send_offset(static_cast<long>(p))));
         while (Clock::now() < due) {
             poll_file();
             std::this_thread::sleep_for(std::chrono::microseconds(500));
@@ -226,10 +292,39 @@ int main(int argc, char** argv) {
     played.erase(played.begin(), played.begin() + std::min<long>(size_at_start / 2, static_cast<long>(played.size())));
     const std::vector<long> found = onsets(played);
     const long bursts_sent = (static_cast<long>(packets.size()) * PACKET_SAMPLES - delay) / RATE_HZ + 1;
-    std::printf("rate %.4f: %zu packets sent over %.1f s, %zu of %ld bursts found in %.1f s played\n",
-                o.rate, packets.size(), sent.back(), found.size(), bursts_sent,
-                static_cast<double>(played.size() / 2) / RATE_HZ);
-    if (found.empty() || growth.size() < 2) return 1;
+
+    // Each onset's second, from the number after it. A number is taken when
+    // it comes after the last one taken by no more seconds than the sound
+    // played since allows (a little more for faster play, a burst's length
+    // more for dropping), so one misread cannot hide the numbers after it.
+    struct Mark {
+        long second;
+        long frame;  // where it was played
+    };
+    std::vector<Mark> marks;
+    long unreadable = 0;
+    const long most_dropped = 3 + (o.burst_at < 0 ? 0 : std::lround(std::ceil(o.burst_seconds)));
+    for (const long f : found) {
+        const int number = read_number(played, f);
+        long second = number;  // numbers wrap after 4096 s
+        if (number >= 0 && !marks.empty()) {
+            while (second <= marks.back().second) second += 1 << NUMBER_BITS;
+            const double played_s = static_cast<double>(f - marks.back().frame) / RATE_HZ;
+            if (static_cast<double>(second - marks.back().second) > played_s * 1.03 + static_cast<double>(most_dropped)) {
+                second = -1;
+            }
+        }
+        if (second < 0 || second >= bursts_sent) {
+            ++unreadable;
+            continue;
+        }
+        marks.push_back({second, f});
+    }
+    std::printf("rate %.4f: %zu packets sent over %.1f s, %zu of %ld bursts found in %.1f s played "
+                "(%ld more unreadable)\n",
+                o.rate, packets.size(), sent.back(), marks.size(), bursts_sent,
+                static_cast<double>(played.size() / 2) / RATE_HZ, unreadable);
+    if (marks.empty() || growth.size() < 2) return 1;
 
     // The device's own pace: frames written a second of wall time.
     const Growth& a = growth.front();
@@ -237,29 +332,84 @@ int main(int argc, char** argv) {
     std::printf("disk driver pace: %.1f frames/s (%.5f of 48000)\n",
                 static_cast<double>(b.frames - a.frames) / (b.seconds - a.seconds),
                 static_cast<double>(b.frames - a.frames) / (b.seconds - a.seconds) / RATE_HZ);
-    std::printf("%10s %8s %12s\n", "stream s", "burst", "delay ms");
+    std::printf("%10s %8s %12s\n", "sent s", "burst", "delay ms");
     double next_report = 0.0;
     double first_delay = -1.0;
     double last_delay = -1.0;
     double max_delay = 0.0;
-    for (size_t k = 0; k < found.size(); ++k) {
-        const long decoded_frame = static_cast<long>(k) * RATE_HZ + delay;
+    const double burst_sent_at = burst_first < 0 ? -1.0 : send_offset(burst_first);
+    std::vector<std::string> around_burst;
+    for (const Mark& m : marks) {
+        const long decoded_frame = m.second * RATE_HZ + delay;
         const size_t packet = static_cast<size_t>(decoded_frame / PACKET_SAMPLES);
         if (packet >= sent.size()) break;
         const double offset = static_cast<double>(decoded_frame % PACKET_SAMPLES) / RATE_HZ;
-        const double played_at = play_time(growth, found[k]);
+        const double played_at = play_time(growth, m.frame);
         if (played_at < 0) break;
         const double d = (played_at - offset - sent[packet]) * 1000.0;
         if (first_delay < 0) first_delay = d;
         last_delay = d;
         max_delay = std::max(max_delay, d);
         if (sent[packet] >= next_report) {
-            std::printf("%10.1f %8zu %12.1f\n", sent[packet], k, d);
-            next_report += o.every;
+            std::printf("%10.1f %8ld %12.1f\n", sent[packet], m.second, d);
+            while (next_report <= sent[packet]) next_report += o.every;
         }
+        if (burst_first >= 0 && sent[packet] >= burst_sent_at - 2.0 &&
+            sent[packet] <= burst_sent_at + 5.0) {
+            char line[96];
+            std::snprintf(line, sizeof line, "%10.2f %8ld %12.1f", sent[packet] - burst_sent_at,
+                          m.second, d);
+            around_burst.emplace_back(line);
+        }
+    }
+    if (burst_first >= 0) {
+        std::printf("around the burst (%.1f s of packets at once, sent at %.1f s):\n%10s %8s %12s\n",
+                    o.burst_seconds, burst_sent_at, "after s", "burst", "delay ms");
+        for (const std::string& line : around_burst) std::printf("%s\n", line.c_str());
     }
     std::printf("delay: first %.1f ms, last %.1f ms, max %.1f ms, growth %.2f ms per second of stream\n",
                 first_delay, last_delay, max_delay,
                 (last_delay - first_delay) / std::max(1.0, sent.back()));
-    return found.size() + 1 >= static_cast<size_t>(bursts_sent) ? 0 : 1;
+
+    // What the player left out, from the played length between numbered
+    // seconds (silence it played for want of sound counts against it).
+    const auto ms_of = [](long frames) { return static_cast<double>(frames) * 1000.0 / RATE_HZ; };
+    // A span with dropped packets was played faster too, as fast as the
+    // spans without: that share of it is not counted as dropped.
+    struct Span {
+        long frames;   // sent
+        long missing;  // sent but not played; negative for silence added
+    };
+    std::vector<Span> spans;
+    long faster_frames = 0;
+    long faster_span = 0;
+    long silence_frames = 0;
+    for (size_t k = 1; k < marks.size(); ++k) {
+        const long span = (marks[k].second - marks[k - 1].second) * RATE_HZ;
+        const long missing = span - (marks[k].frame - marks[k - 1].frame);
+        spans.push_back({span, missing});
+        if (static_cast<double>(missing) <= DROP_SHARE * static_cast<double>(span)) {
+            faster_frames += std::max(0L, missing);
+            silence_frames += std::max(0L, -missing);
+            faster_span += span;
+        }
+    }
+    const double faster_share =
+        static_cast<double>(faster_frames) / static_cast<double>(std::max(1L, faster_span));
+    long dropped_packets = 0;
+    long drop_spans = 0;
+    for (const Span& span : spans) {
+        if (static_cast<double>(span.missing) <= DROP_SHARE * static_cast<double>(span.frames)) continue;
+        ++drop_spans;
+        dropped_packets += std::lround(
+            (static_cast<double>(span.missing) - faster_share * static_cast<double>(span.frames)) /
+            PACKET_SAMPLES);
+    }
+    std::printf("left out: about %ld packets of 20 ms dropped, in %ld span(s); %.0f ms by faster "
+                "play (%.3f %% of the %.0f s without drops); %.0f ms of silence added\n",
+                dropped_packets, drop_spans, ms_of(faster_frames), 100.0 * faster_share,
+                static_cast<double>(faster_span) / RATE_HZ, ms_of(silence_frames));
+    // Drops take the bursts that happen to lie in what they drop; a run that
+    // reads fewer than nine in ten has measured too little.
+    return static_cast<long>(marks.size()) * 10 >= bursts_sent * 9 ? 0 : 1;
 }

@@ -12,7 +12,7 @@
 //                     (6 slots)            │ newest picture, BGRA
 //   render ◄──────── display_buffer ◄──────┘ (swapped under frame_mutex)
 //
-//   handle_screen_audio ─ Opus decode (+ concealment) ─ gain ─ audio_device
+//   handle_screen_audio ─ Opus decode (+ concealment) ─ gain ─ regulator ─ audio_device
 //   (main thread; SDL's audio thread plays the device's queue)
 //
 // Locks: fragments_mutex (the table), queue_mutex (+ queue_cv; the ring),
@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "audio_device.h"
+#include "audio_regulator.h"
 #include "decode_observer.h"
 #include "decode_ring.h"
 #include "epoch.h"
@@ -154,6 +155,7 @@ private:
 
     // Screen audio (video_receiver_audio.cpp).
     bool conceal_lost_frames(uint32_t lost);  // false: the receiver stopped meanwhile
+    void queue_audio(const short* values, int frames);
     void release_audio();
 
     std::atomic<bool> running{false};
@@ -201,6 +203,9 @@ private:
     OpusDecoderWrapper audio_decoder;
     std::atomic<float> audio_volume{1.0f};
     uint32_t last_audio_seq = 0;
+    // Bounds the delay the device's queue adds (drift, bursts); reset with
+    // each opened device.
+    AudioRegulator audio_regulator;
 
     std::atomic<bool> keyframe_needed{false};
 

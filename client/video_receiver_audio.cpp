@@ -1,7 +1,10 @@
 // Screen audio of the receiver: each packet is decoded the moment it arrives
 // and queued on the playback device, after up to three concealed frames for
-// the packets missing before it. There is no jitter buffer and no latency
-// bound; SDL plays the queue in real time and silence when it runs dry.
+// the packets missing before it. There is no jitter buffer: SDL plays the
+// queue in real time and silence when it runs dry. What the queue holds is
+// bounded on the way in (AudioRegulator): a queue that drift or a burst
+// built up is played off slightly faster or dropped, so the sound stays with
+// the picture.
 //
 // Screen-audio datagram, little-endian:
 //
@@ -54,6 +57,7 @@ void VideoReceiver::enable_audio(bool enable) {
     }
     audio_enabled = true;
     last_audio_seq = 0;
+    audio_regulator.reset();
     log_out("[VideoReceiver] Screen audio enabled (stereo, 48kHz)\n");
 }
 
@@ -80,7 +84,7 @@ void VideoReceiver::handle_screen_audio(const uint8_t* data, int length) {
     if (n <= 0) return;  // corrupt, or longer than 20 ms
     const int values = n * CHANNELS;
     apply_gain(buffer.data(), values, audio_volume.load());
-    if (running) audio_device.write_samples(buffer.data(), values);
+    if (running) queue_audio(buffer.data(), n);
 }
 
 bool VideoReceiver::conceal_lost_frames(uint32_t lost) {
@@ -89,9 +93,15 @@ bool VideoReceiver::conceal_lost_frames(uint32_t lost) {
         audio_decoder.decode_plc(buffer.data(), FRAME_SAMPLES);  // result not examined
         apply_gain(buffer.data(), FRAME_VALUES, audio_volume.load());
         if (!running) return false;
-        audio_device.write_samples(buffer.data(), FRAME_VALUES);
+        queue_audio(buffer.data(), FRAME_SAMPLES);
     }
     return true;
+}
+
+void VideoReceiver::queue_audio(const short* values, int frames) {
+    const AudioRegulator::Output kept =
+        audio_regulator.regulate(values, frames, audio_device.get_queued_size());
+    audio_device.write_samples(kept.values, kept.count);  // nothing for a dropped piece
 }
 
 // Teardown, from stop_decode_and_codecs. Samples still queued go with the

@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,11 +21,15 @@
 #include "media_header.h"
 #include "opus_decoder_wrapper.h"
 #include "opus_tone.h"
+#include "paced_playback.h"
 #include "receiver_peer.h"
 #include "video_receiver.h"
 
 using client_test::FakeAudioBackend;
+using client_test::jittered_arrival_ms;
+using client_test::largest_step;
 using client_test::OpusTone;
+using client_test::PacedPlayback;
 using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
 using Peer = talvek::client::VideoReceiverTestPeer;
@@ -91,9 +97,14 @@ protected:
     }
 
     // Sends one datagram per number and returns the pieces queued since.
+    // The device has played everything before each datagram comes, so what
+    // is queued stays far under any bound and every piece is kept whole.
     std::vector<Piece> play(const std::vector<uint32_t>& sequences) {
         const size_t before = sdl.queue_calls.size();
-        for (const uint32_t s : sequences) feed(screen_audio(s, packet_for(s)));
+        for (const uint32_t s : sequences) {
+            sdl.pending_bytes = 0;
+            feed(screen_audio(s, packet_for(s)));
+        }
         std::vector<Piece> pieces;
         for (size_t i = before; i < sdl.queue_calls.size(); ++i) {
             const uint32_t bytes = sdl.queue_calls[i];
@@ -355,6 +366,103 @@ TEST(AudioGain, VolumesNobodyShouldSetStayDefined) {
     v = {100, -100};
     apply_gain(v.data(), 2, -1.0f);
     EXPECT_EQ(v, (std::vector<short>{-100, 100}));
+}
+
+// ---- keeping up with the picture ---------------------------------------------------
+
+// 20 ms packets of the tone sent on a test clock to a device that plays its
+// queue on the same clock; each arrival notes what the device held then.
+class KeepingUpTest : public SequenceTest {
+protected:
+    static constexpr uint32_t BYTES_PER_MS = 48 * 4;
+
+    void use_device(double rate) { device.emplace(sdl.pending_bytes, rate); }
+
+    // Packets [first, first + count) from `start_ms` on, `period_ms` apart
+    // (jittered like the main loop's passes) or all at once.
+    enum class Pace { Steady, Jittered, AllAtOnce };
+    void send(int first, int count, double start_ms, Pace pace, double period_ms = 20.0) {
+        for (int i = first; i < first + count; ++i) {
+            const int k = i - first;
+            const double at = pace == Pace::AllAtOnce ? start_ms
+                              : pace == Pace::Jittered
+                                  ? start_ms + jittered_arrival_ms(k, period_ms)
+                                  : start_ms + period_ms * k;
+            device->advance_to(at);
+            arrivals.push_back({at, static_cast<double>(sdl.pending_bytes) / BYTES_PER_MS});
+            while (static_cast<int>(sent.size()) <= i) sent.push_back(tone20.next());
+            feed(screen_audio(static_cast<uint32_t>(i + 1), sent[static_cast<size_t>(i)]));
+        }
+    }
+
+    double worst_level_from(double from_ms) const {
+        double worst = 0.0;
+        for (const auto& a : arrivals) {
+            if (a.ms >= from_ms) worst = std::max(worst, a.level_ms);
+        }
+        return worst;
+    }
+    size_t stretched() const {
+        return static_cast<size_t>(std::count_if(sdl.queue_calls.begin(), sdl.queue_calls.end(),
+                                                 [](uint32_t bytes) { return bytes < 3840; }));
+    }
+    size_t dropped() const { return sent.size() - sdl.queue_calls.size(); }
+
+    struct Arrival {
+        double ms;
+        double level_ms;
+    };
+    OpusTone tone20{20};
+    std::vector<std::vector<uint8_t>> sent;
+    std::vector<Arrival> arrivals;
+    std::optional<PacedPlayback> device;
+};
+
+TEST_F(KeepingUpTest, DeviceAtTheHostsPacePlaysEveryDecodedSampleBitExact) {
+    use_device(1.0);
+    send(0, 1500, 0.0, Pace::Jittered);  // 30 s
+    EXPECT_EQ(dropped(), 0u);
+    EXPECT_EQ(stretched(), 0u);
+    EXPECT_EQ(sdl.queued_values, reference_decode(sent, 0));
+}
+
+TEST_F(KeepingUpTest, BurstOfTwoSecondsIsBackUnderTheBoundWithinASecond) {
+    use_device(1.0);
+    send(0, 250, 0.0, Pace::Steady);
+    send(250, 100, 5000.0, Pace::AllAtOnce);
+    send(350, 500, 5020.0, Pace::Steady);
+    EXPECT_GT(dropped(), 80u);
+    EXPECT_EQ(stretched(), 0u) << "whole packets only";
+    EXPECT_LT(worst_level_from(6000.0), 100.0);
+    // Without the bound the queue would hold the whole burst from here on.
+    EXPECT_LT(worst_level_from(5300.0), 300.0);
+    const int decoded_step = largest_step(reference_decode(sent, 0));
+    EXPECT_LE(largest_step(sdl.queued_values), decoded_step * 105 / 100) << "no click at the join";
+}
+
+TEST_F(KeepingUpTest, HostClockOnePercentFastStaysUnderTheBoundForAMinute) {
+    use_device(1.0);
+    send(0, 3030, 0.0, Pace::Jittered, 20.0 / 1.01);  // 60.6 s of sound in 60 s
+    EXPECT_EQ(dropped(), 0u);
+    EXPECT_GT(stretched(), 0u);
+    EXPECT_LT(worst_level_from(0.0), 100.0);
+    const int decoded_step = largest_step(reference_decode(sent, 0));
+    EXPECT_LE(largest_step(sdl.queued_values), decoded_step * 105 / 100) << "no click";
+    for (const uint32_t bytes : sdl.queue_calls) {
+        ASSERT_GE(bytes, 3840u - 19 * 4) << "never more than 2 % faster";
+    }
+}
+
+TEST_F(KeepingUpTest, MutedStreamStaysSilentThroughDropsAndStretches) {
+    receiver.set_audio_volume(0.0f);
+    use_device(0.99);
+    send(0, 500, 0.0, Pace::Jittered);
+    send(500, 100, 10000.0, Pace::AllAtOnce);
+    send(600, 100, 10020.0, Pace::Steady);
+    EXPECT_GT(dropped(), 0u);
+    EXPECT_GT(stretched(), 0u);
+    EXPECT_TRUE(std::all_of(sdl.queued_values.begin(), sdl.queued_values.end(),
+                            [](short v) { return v == 0; }));
 }
 
 // ---- the receiver's life ---------------------------------------------------------
