@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "child_process.h"
-#include "program_env.h"
+#include "program_under_test.h"
 #include "test_audio.h"
 #include "x11_window.h"
 #include "xvfb_server.h"
@@ -32,7 +32,7 @@ namespace audio = talvek::tools::testing;
 
 namespace {
 
-const std::string PLAYER = PLAYER_PATH;
+const talvek::testing::ProgramUnderTest PLAYER("TALVEK_E2E_PLAYER", PLAYER_PATH);
 const std::string SENDER = SENDER_PATH;
 
 constexpr long FRAME_SAMPLES = 960; // one 20 ms packet or concealed frame, per channel
@@ -94,13 +94,14 @@ protected:
         port = talvek::testing::free_udp_port();
         played_path = ::testing::TempDir() + "player_audio_e2e_" + std::to_string(port) + ".raw";
         std::remove(played_path.c_str());
-        std::vector<std::string> argv = {PLAYER, "--port", std::to_string(port), "--username",
-                                         "Listener", "--width", "640", "--height", "360"};
+        std::vector<std::string> argv = PLAYER.command({"--port", std::to_string(port),
+                                                        "--username", "Listener", "--width",
+                                                        "640", "--height", "360"});
         if (audio == Audio::Enabled) argv.push_back("--has-audio");
         argv.insert(argv.end(), extra.begin(), extra.end());
         player = std::make_unique<ChildProcess>(
-            argv, talvek::testing::program_env({"SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=disk",
-                                                "SDL_DISKAUDIOFILE=" + played_path}));
+            argv, PLAYER.env({"SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=disk",
+                              "SDL_DISKAUDIOFILE=" + played_path}));
         ASSERT_TRUE(player->wait_for_output(
             "[VideoPlayer] Listening on UDP port " + std::to_string(port) + "\n", 15s))
             << player->out() << player->err();

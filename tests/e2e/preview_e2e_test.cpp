@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -10,7 +11,7 @@
 #include <sstream>
 
 #include "child_process.h"
-#include "program_env.h"
+#include "program_under_test.h"
 #include "test_pattern.h"
 #include "udp_socket.h"
 #include "x11_window.h"
@@ -23,9 +24,9 @@ using talvek::testing::X11Display;
 
 namespace {
 
-const std::string PREVIEW = PREVIEW_PATH;
+const talvek::testing::ProgramUnderTest PREVIEW("TALVEK_E2E_PREVIEW", PREVIEW_PATH);
 const std::string SENDER = SENDER_PATH;
-const std::string USAGE = "Usage: " + PREVIEW +
+const std::string USAGE = "Usage: " + PREVIEW.shown_name() +
                           " --port <port> [--parent-port <port>] --width <w> --height <h> "
                           "[--title <title>]\n";
 
@@ -42,9 +43,9 @@ protected:
     // Starts preview on a free port and waits for its window.
     void start_preview(std::vector<std::string> extra = {}) {
         port = talvek::testing::free_udp_port();
-        std::vector<std::string> argv = {PREVIEW, "--port", std::to_string(port)};
+        std::vector<std::string> argv = PREVIEW.command({"--port", std::to_string(port)});
         argv.insert(argv.end(), extra.begin(), extra.end());
-        preview = std::make_unique<ChildProcess>(argv, talvek::testing::program_env({"SDL_VIDEODRIVER=x11"}));
+        preview = std::make_unique<ChildProcess>(argv, PREVIEW.env({"SDL_VIDEODRIVER=x11"}));
         ASSERT_TRUE(preview->wait_for_output("[Preview] Ready to receive frames", 10s))
             << preview->err();
         window = display.wait_for_window("Stream Preview", 10s);
@@ -121,15 +122,14 @@ double mismatch_share(const Screenshot& shot, const std::vector<uint8_t>& source
 }
 
 TEST(PreviewCommandLine, NoArgumentsPrintsUsageAndFails) {
-    ChildProcess preview({PREVIEW}, talvek::testing::program_env({}));
+    ChildProcess preview(PREVIEW.command(), PREVIEW.env({}));
     EXPECT_EQ(preview.wait(10s), 1);
     EXPECT_EQ(preview.err(), "[Preview] Error: --port is required\n" + USAGE);
     EXPECT_EQ(preview.out(), "");
 }
 
 TEST(PreviewCommandLine, BadDimensionsPrintTheSizeAndFail) {
-    ChildProcess preview({PREVIEW, "--port", "5000", "--width", "-4"},
-                         talvek::testing::program_env({}));
+    ChildProcess preview(PREVIEW.command({"--port", "5000", "--width", "-4"}), PREVIEW.env({}));
     EXPECT_EQ(preview.wait(10s), 1);
     EXPECT_EQ(preview.err(), "[Preview] Error: Invalid dimensions -4x720\n" + USAGE);
 }
@@ -204,9 +204,9 @@ TEST_F(PreviewEndToEnd, LossyStreamShowsOnlyCompleteFrames) {
 TEST_F(PreviewEndToEnd, OddSizeAndOwnTitle) {
     port = talvek::testing::free_udp_port();
     preview = std::make_unique<ChildProcess>(
-        std::vector<std::string>{PREVIEW, "--port", std::to_string(port), "--width", "1281",
-                                 "--height", "721", "--title", "Odd one"},
-        talvek::testing::program_env({"SDL_VIDEODRIVER=x11"}));
+        PREVIEW.command({"--port", std::to_string(port), "--width", "1281", "--height", "721",
+                         "--title", "Odd one"}),
+        PREVIEW.env({"SDL_VIDEODRIVER=x11"}));
     ASSERT_TRUE(preview->wait_for_output("[Preview] Ready", 10s)) << preview->err();
     window = display.wait_for_window("Odd one", 10s);
     ASSERT_NE(window, 0u);
@@ -246,9 +246,12 @@ TEST_F(PreviewEndToEnd, MalformedDatagramsAreDroppedSilently) {
     EXPECT_LT(mismatch_share(shot, talvek::tools::make_test_pattern(640, 360, shown), 640, 360),
               0.001);
     close_and_expect_clean_exit();
-    // The oversized datagram is the only one reported.
-    EXPECT_NE(preview->err().find("[UDPSocket] recvfrom() failed: 90\n"), std::string::npos)
-        << preview->err();
+    // The oversized datagram is the only one reported, with the system's
+    // code for it (EMSGSIZE, or Winsock's WSAEMSGSIZE).
+    const std::string report = "[UDPSocket] recvfrom() failed: " +
+                               std::to_string(talvek::testing::socket_error_code(PREVIEW, EMSGSIZE)) +
+                               "\n";
+    EXPECT_NE(preview->err().find(report), std::string::npos) << preview->err();
 }
 
 }  // namespace
