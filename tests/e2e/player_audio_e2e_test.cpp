@@ -68,6 +68,25 @@ struct Played {
         const long first = first_sound();
         return first < 0 ? 0 : last_sound() - first + 1;
     }
+    // The span less the device's own silences: when the playback queue runs
+    // dry for a moment (seen under wine, whose timing stalls now and then),
+    // the driver plays whole buffers of exact zeros, which neither the tone
+    // nor a concealed frame holds for a millisecond.
+    long sounding_frames() const {
+        constexpr long DEVICE_SILENCE = SAMPLE_RATE / 1000;
+        const long first = first_sound();
+        if (first < 0) return 0;
+        const long last = last_sound();
+        long silent = 0, run = 0;
+        for (long f = first; f <= last; ++f) {
+            const bool zero = stereo[static_cast<size_t>(2 * f)] == 0 &&
+                              stereo[static_cast<size_t>(2 * f + 1)] == 0;
+            run = zero ? run + 1 : 0;
+            if (run == DEVICE_SILENCE) silent += DEVICE_SILENCE;
+            else if (run > DEVICE_SILENCE) ++silent;
+        }
+        return last - first + 1 - silent;
+    }
     // Left channel of `count` frames from `start`.
     std::vector<int16_t> left(long start, long count) const {
         std::vector<int16_t> mono;
@@ -180,7 +199,7 @@ TEST_F(PlayerAudioEndToEnd, PlaysTheSendersToneAtItsPitchAndLength) {
         << player->out();
     const long start = played.first_sound();
     ASSERT_GE(start, 0) << "nothing but silence in " << played.frames() << " frames";
-    EXPECT_NEAR(static_cast<double>(played.sound_span()),
+    EXPECT_NEAR(static_cast<double>(played.sounding_frames()),
                 static_cast<double>(PACKETS * FRAME_SAMPLES), SPAN_TOLERANCE);
 
     // The middle half of each second, clear of the step between them.
@@ -206,7 +225,7 @@ TEST_F(PlayerAudioEndToEnd, GapsAreConcealedWithAtMostThreeFrames) {
     ASSERT_NE(sender_output.find("100 audio packets"), std::string::npos) << sender_output;
     const Played played = finish();
     ASSERT_GE(played.first_sound(), 0);
-    EXPECT_NEAR(static_cast<double>(played.sound_span()),
+    EXPECT_NEAR(static_cast<double>(played.sounding_frames()),
                 static_cast<double>((PACKETS + 1 + 3) * FRAME_SAMPLES), SPAN_TOLERANCE);
 }
 
