@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -664,6 +665,40 @@ TEST_F(PlayerEndToEnd, WithoutAParentPortLossIsLoggedButNothingIsSent) {
     size_t keyframes = 0;
     for (const auto& [id, f] : sent_frames(sender_out)) keyframes += f.keyframe ? 1 : 0;
     EXPECT_EQ(keyframes, 1u);
+    close_and_expect_orderly_teardown();
+}
+
+// A host that is gone: its reply port answers a keyframe request with an
+// ICMP port-unreachable. Windows reports that on the socket's next read as
+// WSAECONNRESET (10054), which player logs like any failed read and lives
+// with; Linux keeps it from an unconnected socket, and so does wine 8, so
+// under wine the line may or may not come, but no other failure may.
+TEST_F(PlayerEndToEnd, KeyframeRequestToAClosedHostPortIsSurvived) {
+    const unsigned short closed_port = talvek::testing::free_udp_port();
+    ASSERT_NO_FATAL_FAILURE(start_player("Gone Host", {"--parent-port", std::to_string(closed_port),
+                                                       "--width", "640", "--height", "360"}));
+    constexpr uint32_t LOSSY_FRAME = 3;
+    LossyForwarder link(port, [](uint32_t frame_id, uint16_t index) {
+        return frame_id == LOSSY_FRAME && index == 1;
+    });
+    ASSERT_NE(link.port(), 0u);
+    std::string sender_out;
+    ASSERT_EQ(run_sender("player", lossy_stream_args(6), &sender_out, link.port()), 0) << sender_out;
+    ASSERT_TRUE(player->wait_for_output("[VideoPlayer] Sent keyframe request to parent (port " +
+                                            std::to_string(closed_port) + ")\n",
+                                        2s))
+        << player->out();
+    std::this_thread::sleep_for(200ms);  // the reply, and a pass that reads
+
+    const std::string report = "[UDPSocket] recvfrom() failed: " +
+                               std::to_string(talvek::testing::socket_error_code(PLAYER, ECONNRESET)) +
+                               "\n";
+    std::string err = player->err();
+    if (PLAYER.windows()) {
+        for (size_t at; (at = err.find(report)) != std::string::npos;) err.erase(at, report.size());
+    }
+    EXPECT_EQ(err.find("recvfrom() failed"), std::string::npos) << player->err();
+    EXPECT_EQ(player->wait(0ms), -1) << "player ended: " << player->err();
     close_and_expect_orderly_teardown();
 }
 
