@@ -168,7 +168,6 @@ TEST_F(PreviewEndToEnd, ShowsTheSendersPictureAndClosesCleanly) {
             close_and_expect_clean_exit();
             GTEST_SKIP() << "wine limit: no 1280x720 frame was read whole within 100 ms";
         }
-        EXPECT_GE(shown, 1u);
         EXPECT_LE(shown, 12u);
     } else {
         EXPECT_EQ(shown, 12u) << "the last frame sent is the one on screen";
