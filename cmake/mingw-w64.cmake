@@ -9,8 +9,10 @@ set(CMAKE_C_COMPILER ${TALVEK_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TALVEK_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${TALVEK_MINGW_TRIPLE}-windres)
 
-# Libraries and headers come from the MinGW sysroot only, never the host's.
-set(CMAKE_FIND_ROOT_PATH /usr/${TALVEK_MINGW_TRIPLE})
+# Libraries and headers come from the MinGW sysroot only, never the host's,
+# and from any folder of Windows libraries given with -DCMAKE_FIND_ROOT_PATH
+# (scripts/windows_build.sh passes its dependency cache).
+list(APPEND CMAKE_FIND_ROOT_PATH /usr/${TALVEK_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,8 +1,23 @@
 #include "log.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace talvek {
 
 TALVEK_PRINTF(2, 0) static void write_line(FILE* stream, const char* format, va_list args) {
+#ifdef _WIN32
+    // The C run-time's text mode would end each line in "\r\n" on Windows;
+    // the host reads the same bytes from us on every platform.
+    static const bool binary = [] {
+        _setmode(_fileno(stdout), _O_BINARY);
+        _setmode(_fileno(stderr), _O_BINARY);
+        return true;
+    }();
+    (void)binary;
+#endif
     std::vfprintf(stream, format, args);
     std::fflush(stream);
 }

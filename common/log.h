@@ -8,7 +8,10 @@
 
 namespace talvek {
 
-#if defined(__GNUC__)
+#if defined(__MINGW_PRINTF_FORMAT)
+// MinGW: the format checks of the printf the build uses (its own C99 one).
+#define TALVEK_PRINTF(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
+#elif defined(__GNUC__)
 #define TALVEK_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define TALVEK_PRINTF(fmt, args)

@@ -1,6 +1,9 @@
 // player: watches one remote user's screen share. The host application
 // starts it with the ports and the stream's shape, then feeds it video
 // fragments (and screen audio) over loopback UDP.
+//
+// A console program with a plain main on every platform: SDL_MAIN_HANDLED
+// (set by the build) keeps SDL.h from renaming it to SDL_main for SDL2main.
 
 #include <SDL.h>
 
@@ -9,6 +12,9 @@
 #include "player_loop.h"
 #include "udp_socket.h"
 #include "video_receiver.h"
+#ifdef _WIN32
+#include "utf8_argv.h"
+#endif
 
 using talvek::log_err;
 using talvek::log_out;
@@ -23,6 +29,16 @@ constexpr int DATAGRAMS_PER_PASS = PlayerLoop::DEFAULT_DATAGRAMS_PER_PASS;
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    Utf8Argv utf8_argv;
+    if (!utf8_argv.empty()) {
+        argc = utf8_argv.argc();
+        argv = utf8_argv.argv();
+    }
+#endif
+    // What SDL2main would have done before calling us.
+    SDL_SetMainReady();
+
     Args args;
     if (!parse_args(argc, argv, args)) {
         print_usage(argv[0]);

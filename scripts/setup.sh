@@ -14,8 +14,11 @@ PACKAGES=(
     libopus-dev
     # tests and benchmarks
     googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-    # Windows socket layer: cross compiler and runner
-    g++-mingw-w64-x86-64-posix wine64
+    # Windows programs: cross compiler, runner, and what scripts/windows_deps.sh
+    # needs to fetch and build the libraries from Debian's source packages
+    g++-mingw-w64-x86-64-posix wine64 nasm dpkg-dev make
+    # Linux packages (CPack's .deb finds the run-time dependencies)
+    file
     # headless windows, screenshots and input
     xvfb xauth x11-utils xdotool imagemagick libx11-dev libgl1-mesa-dri
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the normal build, the AddressSanitizer/UndefinedBehaviorSanitizer
 # build (any report fails), ThreadSanitizer on the threaded receiver tests,
-# a short run of every fuzz target, and the Windows socket layer under wine.
+# a short run of every fuzz target, the Windows programs under wine, and
+# the programs-only build with its packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -42,7 +43,15 @@ fi
 echo "== fuzzing (libFuzzer, clang 14), 60 s a target"
 scripts/fuzz.sh --seconds 60
 
-echo "== Windows socket layer (mingw-w64, wine)"
+echo "== Windows (mingw-w64 cross build, run under wine)"
+# The socket layer's own tests, then player.exe and preview.exe (their
+# libraries cross-built once and cached outside the clone) under the same
+# end-to-end tests as the Linux programs above.
 scripts/windows_tests.sh
+scripts/windows_build.sh --package
+scripts/windows_e2e.sh build-windows build
+
+echo "== programs-only build, install and Linux packages"
+scripts/linux_package.sh
 
 echo "== all tests passed"

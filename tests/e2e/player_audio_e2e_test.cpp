@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "child_process.h"
-#include "program_env.h"
+#include "program_under_test.h"
 #include "test_audio.h"
 #include "x11_window.h"
 #include "xvfb_server.h"
@@ -34,7 +34,7 @@ namespace audio = talvek::tools::testing;
 
 namespace {
 
-const std::string PLAYER = PLAYER_PATH;
+const talvek::testing::ProgramUnderTest PLAYER("TALVEK_E2E_PLAYER", PLAYER_PATH);
 const std::string SENDER = SENDER_PATH;
 
 constexpr long FRAME_SAMPLES = 960; // one 20 ms packet or concealed frame, per channel
@@ -85,6 +85,25 @@ struct Played {
         const long first = first_sound();
         return first < 0 ? 0 : last_sound() - first + 1;
     }
+    // The span less the device's own silences: when the playback queue runs
+    // dry for a moment (seen under wine, whose timing stalls now and then),
+    // the driver plays whole buffers of exact zeros, which neither the tone
+    // nor a concealed frame holds for a millisecond.
+    long sounding_frames() const {
+        constexpr long DEVICE_SILENCE = SAMPLE_RATE / 1000;
+        const long first = first_sound();
+        if (first < 0) return 0;
+        const long last = last_sound();
+        long silent = 0, run = 0;
+        for (long f = first; f <= last; ++f) {
+            const bool zero = stereo[static_cast<size_t>(2 * f)] == 0 &&
+                              stereo[static_cast<size_t>(2 * f + 1)] == 0;
+            run = zero ? run + 1 : 0;
+            if (run == DEVICE_SILENCE) silent += DEVICE_SILENCE;
+            else if (run > DEVICE_SILENCE) ++silent;
+        }
+        return last - first + 1 - silent;
+    }
     // Left channel of `count` frames from `start`.
     std::vector<int16_t> left(long start, long count) const {
         std::vector<int16_t> mono;
@@ -111,13 +130,14 @@ protected:
         port = talvek::testing::free_udp_port();
         played_path = ::testing::TempDir() + "player_audio_e2e_" + std::to_string(port) + ".raw";
         std::remove(played_path.c_str());
-        std::vector<std::string> argv = {PLAYER, "--port", std::to_string(port), "--username",
-                                         "Listener", "--width", "640", "--height", "360"};
+        std::vector<std::string> argv = PLAYER.command({"--port", std::to_string(port),
+                                                        "--username", "Listener", "--width",
+                                                        "640", "--height", "360"});
         if (audio == Audio::Enabled) argv.push_back("--has-audio");
         argv.insert(argv.end(), extra.begin(), extra.end());
         player = std::make_unique<ChildProcess>(
-            argv, talvek::testing::program_env({"SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=disk",
-                                                "SDL_DISKAUDIOFILE=" + played_path}));
+            argv, PLAYER.env({"SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=disk",
+                              "SDL_DISKAUDIOFILE=" + played_path}));
         ASSERT_TRUE(player->wait_for_output(
             "[VideoPlayer] Listening on UDP port " + std::to_string(port) + "\n", 15s))
             << player->out() << player->err();
@@ -196,7 +216,7 @@ TEST_F(PlayerAudioEndToEnd, PlaysTheSendersToneAtItsPitchAndLength) {
         << player->out();
     const long start = played.first_sound();
     ASSERT_GE(start, 0) << "nothing but silence in " << played.frames() << " frames";
-    EXPECT_NEAR(static_cast<double>(played.sound_span()),
+    EXPECT_NEAR(static_cast<double>(played.sounding_frames()),
                 static_cast<double>(PACKETS * FRAME_SAMPLES), SPAN_TOLERANCE);
 
     // The middle half of each second, clear of the step between them.
@@ -222,7 +242,7 @@ TEST_F(PlayerAudioEndToEnd, GapsAreConcealedWithAtMostThreeFrames) {
     ASSERT_NE(sender_output.find("100 audio packets"), std::string::npos) << sender_output;
     const Played played = finish().queued();
     ASSERT_GE(played.first_sound(), 0);
-    EXPECT_NEAR(static_cast<double>(played.sound_span()),
+    EXPECT_NEAR(static_cast<double>(played.sounding_frames()),
                 static_cast<double>((PACKETS + 1 + 3) * FRAME_SAMPLES), SPAN_TOLERANCE);
 }
 

@@ -21,7 +21,7 @@
 #include <poll.h>
 
 #include "child_process.h"
-#include "program_env.h"
+#include "program_under_test.h"
 #include "udp_socket.h"
 #include "x11_window.h"
 #include "xvfb_server.h"
@@ -36,7 +36,7 @@ using talvek::testing::X11Display;
 
 namespace {
 
-const std::string PLAYER = PLAYER_PATH;
+const talvek::testing::ProgramUnderTest PLAYER("TALVEK_E2E_PLAYER", PLAYER_PATH);
 constexpr int SCREEN_W = 1920;  // the harness's Xvfb screen
 constexpr int SCREEN_H = 1080;
 
@@ -207,16 +207,13 @@ protected:
 
     // A 640 x 360 stream: its window is 640 x 360, centred on the screen.
     void start_player(Audio audio) {
-        std::vector<std::string> argv = {PLAYER,          "--port",
-                                         std::to_string(talvek::testing::free_udp_port()),
-                                         "--parent-port", std::to_string(host.get_bound_port()),
-                                         "--width",       "640",
-                                         "--height",      "360",
-                                         "--username",    "Tester",
-                                         "--audio-volume", "0.5"};
+        std::vector<std::string> argv = PLAYER.command(
+            {"--port", std::to_string(talvek::testing::free_udp_port()), "--parent-port",
+             std::to_string(host.get_bound_port()), "--width", "640", "--height", "360",
+             "--username", "Tester", "--audio-volume", "0.5"});
         if (audio == Audio::Yes) argv.push_back("--has-audio");
         player = std::make_unique<ChildProcess>(
-            argv, talvek::testing::program_env({"SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy"}));
+            argv, PLAYER.env({"SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy"}));
         ASSERT_TRUE(player->wait_for_output("[VideoPlayer] Listening on UDP port", 10s))
             << player->err();
         window = display.wait_for_window("Stream: Tester", 10s);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +19,7 @@
 
 #include "child_process.h"
 #include "noise_clip.h"
-#include "program_env.h"
+#include "program_under_test.h"
 #include "test_pattern.h"
 #include "udp_socket.h"
 #include "x11_window.h"
@@ -32,9 +33,9 @@ using talvek::testing::X11Display;
 
 namespace {
 
-const std::string PLAYER = PLAYER_PATH;
+const talvek::testing::ProgramUnderTest PLAYER("TALVEK_E2E_PLAYER", PLAYER_PATH);
 const std::string SENDER = SENDER_PATH;
-const std::string USAGE = "Usage: " + PLAYER +
+const std::string USAGE = "Usage: " + PLAYER.shown_name() +
                           " --port <PORT> [--streamer-id <ID>] [--width <W>] [--height <H>] "
                           "[--username <NAME>] [--has-audio]\n";
 
@@ -252,11 +253,11 @@ protected:
     // waits for its window.
     void start_player(const std::string& username, std::vector<std::string> extra = {}) {
         port = talvek::testing::free_udp_port();
-        std::vector<std::string> argv = {PLAYER, "--port", std::to_string(port), "--username",
-                                         username};
+        std::vector<std::string> argv =
+            PLAYER.command({"--port", std::to_string(port), "--username", username});
         argv.insert(argv.end(), extra.begin(), extra.end());
         player = std::make_unique<ChildProcess>(
-            argv, talvek::testing::program_env({"SDL_VIDEODRIVER=x11"}));
+            argv, PLAYER.env({"SDL_VIDEODRIVER=x11"}));
         ASSERT_TRUE(player->wait_for_output(
             "[VideoPlayer] Listening on UDP port " + std::to_string(port) + "\n", 15s))
             << player->out() << player->err();
@@ -399,10 +400,8 @@ TEST(PlayerCommandLine, MissingOrZeroPortPrintsTheErrorAndUsageAndFails) {
         {"--username", "--port", "5000"},  // the name is "--port"
     };
     for (const auto& extra : cases) {
-        std::vector<std::string> argv = {PLAYER};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        ChildProcess player(argv, talvek::testing::program_env({}));
-        EXPECT_EQ(player.wait(15s), 1) << argv.size();
+        ChildProcess player(PLAYER.command(extra), PLAYER.env({}));
+        EXPECT_EQ(player.wait(15s), 1) << extra.size();
         EXPECT_EQ(player.err(), "Error: --port is required\n" + USAGE);
         EXPECT_EQ(player.out(), "");
     }
@@ -412,8 +411,7 @@ TEST_F(PlayerEndToEnd, PortInUseFailsAfterStoppingTheReceiver) {
     talvek::UDPSocket taken;
     ASSERT_TRUE(taken.bind(0));
     const std::string p = std::to_string(taken.get_bound_port());
-    ChildProcess failing({PLAYER, "--port", p},
-                         talvek::testing::program_env({"SDL_VIDEODRIVER=x11"}));
+    ChildProcess failing(PLAYER.command({"--port", p}), PLAYER.env({"SDL_VIDEODRIVER=x11"}));
     EXPECT_EQ(failing.wait(20s), 1);
     EXPECT_NE(failing.err().find("[VideoPlayer] Failed to bind UDP socket to port " + p + "\n"),
               std::string::npos)
@@ -484,6 +482,20 @@ INSTANTIATE_TEST_SUITE_P(Codecs, PlayerPicture,
                          [](const ::testing::TestParamInfo<CodecCase>& param) {
                              return std::string(param.param.name);
                          });
+
+// The host passes the streamer's name as it is; on Windows the command line
+// reaches a console program's main in the ANSI code page unless player
+// rebuilds it as UTF-8.
+TEST_F(PlayerEndToEnd, NameOutsideAsciiReachesTheTitleAndTheLogIntact) {
+    const std::string name = "J\xc3\xbcrgen \xc3\xa9t\xc3\xa9";  // "Jürgen été" in UTF-8
+    ASSERT_NO_FATAL_FAILURE(start_player(name, {"--width", "640", "--height", "360"}));
+    EXPECT_EQ(player->out().rfind("[VideoPlayer] Starting on port " + std::to_string(port) +
+                                      " for streamer 0 (" + name + ", 640x360, audio=no)\n",
+                                  0),
+              0u)
+        << player->out();
+    close_and_expect_orderly_teardown();
+}
 
 // ---- loss, keyframe requests and recovery ------------------------------------
 
@@ -714,6 +726,40 @@ TEST_F(PlayerEndToEnd, WithoutAParentPortLossIsLoggedButNothingIsSent) {
     size_t keyframes = 0;
     for (const auto& [id, f] : sent_frames(sender_out)) keyframes += f.keyframe ? 1 : 0;
     EXPECT_EQ(keyframes, 1u);
+    close_and_expect_orderly_teardown();
+}
+
+// A host that is gone: its reply port answers a keyframe request with an
+// ICMP port-unreachable. Windows reports that on the socket's next read as
+// WSAECONNRESET (10054), which player logs like any failed read and lives
+// with; Linux keeps it from an unconnected socket, and so does wine 8, so
+// under wine the line may or may not come, but no other failure may.
+TEST_F(PlayerEndToEnd, KeyframeRequestToAClosedHostPortIsSurvived) {
+    const unsigned short closed_port = talvek::testing::free_udp_port();
+    ASSERT_NO_FATAL_FAILURE(start_player("Gone Host", {"--parent-port", std::to_string(closed_port),
+                                                       "--width", "640", "--height", "360"}));
+    constexpr uint32_t LOSSY_FRAME = 3;
+    LossyForwarder link(port, [](uint32_t frame_id, uint16_t index) {
+        return frame_id == LOSSY_FRAME && index == 1;
+    });
+    ASSERT_NE(link.port(), 0u);
+    std::string sender_out;
+    ASSERT_EQ(run_sender("player", lossy_stream_args(6), &sender_out, link.port()), 0) << sender_out;
+    ASSERT_TRUE(player->wait_for_output("[VideoPlayer] Sent keyframe request to parent (port " +
+                                            std::to_string(closed_port) + ")\n",
+                                        2s))
+        << player->out();
+    std::this_thread::sleep_for(200ms);  // the reply, and a pass that reads
+
+    const std::string report = "[UDPSocket] recvfrom() failed: " +
+                               std::to_string(talvek::testing::socket_error_code(PLAYER, ECONNRESET)) +
+                               "\n";
+    std::string err = player->err();
+    if (PLAYER.windows()) {
+        for (size_t at; (at = err.find(report)) != std::string::npos;) err.erase(at, report.size());
+    }
+    EXPECT_EQ(err.find("recvfrom() failed"), std::string::npos) << player->err();
+    EXPECT_EQ(player->wait(0ms), -1) << "player ended: " << player->err();
     close_and_expect_orderly_teardown();
 }
 

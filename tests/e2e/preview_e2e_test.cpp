@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -10,7 +11,7 @@
 #include <sstream>
 
 #include "child_process.h"
-#include "program_env.h"
+#include "program_under_test.h"
 #include "test_pattern.h"
 #include "udp_socket.h"
 #include "x11_window.h"
@@ -23,11 +24,24 @@ using talvek::testing::X11Display;
 
 namespace {
 
-const std::string PREVIEW = PREVIEW_PATH;
+const talvek::testing::ProgramUnderTest PREVIEW("TALVEK_E2E_PREVIEW", PREVIEW_PATH);
 const std::string SENDER = SENDER_PATH;
-const std::string USAGE = "Usage: " + PREVIEW +
+const std::string USAGE = "Usage: " + PREVIEW.shown_name() +
                           " --port <port> [--parent-port <port>] --width <w> --height <h> "
                           "[--title <title>]\n";
+
+// Under wine each recvfrom costs 35 to 200 µs here (about 1 µs natively),
+// and preview must read a frame whole within 100 ms of its first datagram:
+// a 1280x720 frame (2634 datagrams) is past that whenever the machine is
+// busy. Against the Windows build the tests that need many whole frames
+// stream a quarter of the pixels; the picture test keeps 1280x720.
+struct FrameShape {
+    int width;
+    int height;
+};
+FrameShape many_frames_shape(FrameShape native) {
+    return PREVIEW.windows() ? FrameShape{native.width / 2, native.height / 2} : native;
+}
 
 // One server for the whole program; destroyed (and so stopped) at exit.
 std::unique_ptr<talvek::testing::XvfbServer> xvfb;
@@ -42,9 +56,9 @@ protected:
     // Starts preview on a free port and waits for its window.
     void start_preview(std::vector<std::string> extra = {}) {
         port = talvek::testing::free_udp_port();
-        std::vector<std::string> argv = {PREVIEW, "--port", std::to_string(port)};
+        std::vector<std::string> argv = PREVIEW.command({"--port", std::to_string(port)});
         argv.insert(argv.end(), extra.begin(), extra.end());
-        preview = std::make_unique<ChildProcess>(argv, talvek::testing::program_env({"SDL_VIDEODRIVER=x11"}));
+        preview = std::make_unique<ChildProcess>(argv, PREVIEW.env({"SDL_VIDEODRIVER=x11"}));
         ASSERT_TRUE(preview->wait_for_output("[Preview] Ready to receive frames", 10s))
             << preview->err();
         window = display.wait_for_window("Stream Preview", 10s);
@@ -121,15 +135,14 @@ double mismatch_share(const Screenshot& shot, const std::vector<uint8_t>& source
 }
 
 TEST(PreviewCommandLine, NoArgumentsPrintsUsageAndFails) {
-    ChildProcess preview({PREVIEW}, talvek::testing::program_env({}));
+    ChildProcess preview(PREVIEW.command(), PREVIEW.env({}));
     EXPECT_EQ(preview.wait(10s), 1);
     EXPECT_EQ(preview.err(), "[Preview] Error: --port is required\n" + USAGE);
     EXPECT_EQ(preview.out(), "");
 }
 
 TEST(PreviewCommandLine, BadDimensionsPrintTheSizeAndFail) {
-    ChildProcess preview({PREVIEW, "--port", "5000", "--width", "-4"},
-                         talvek::testing::program_env({}));
+    ChildProcess preview(PREVIEW.command({"--port", "5000", "--width", "-4"}), PREVIEW.env({}));
     EXPECT_EQ(preview.wait(10s), 1);
     EXPECT_EQ(preview.err(), "[Preview] Error: Invalid dimensions -4x720\n" + USAGE);
 }
@@ -144,10 +157,23 @@ TEST_F(PreviewEndToEnd, ShowsTheSendersPictureAndClosesCleanly) {
     ASSERT_EQ(run_sender({"--frames", "12", "--fps", "10"}), 0);
 
     const Screenshot shot = wait_for_frame(12, 5s);
-    EXPECT_EQ(shown_frame(shot), 12u) << "the last frame sent is the one on screen";
-    const auto source = talvek::tools::make_test_pattern(1280, 720, 12);
-    EXPECT_LT(mismatch_share(shot, source, 1280, 720), 0.001);
+    const uint32_t shown = shown_frame(shot);
     shot.save_ppm(::testing::TempDir() + "preview_e2e.ppm");
+    if (PREVIEW.windows() && shown != 12) {
+        // Under wine a 1280x720 frame is read whole within its 100 ms only
+        // while the machine is idle (see many_frames_shape): an earlier
+        // frame on screen must still be exact, and none at all is the wine
+        // limit, not a pass.
+        if (shown == 0) {
+            close_and_expect_clean_exit();
+            GTEST_SKIP() << "wine limit: no 1280x720 frame was read whole within 100 ms";
+        }
+        EXPECT_LE(shown, 12u);
+    } else {
+        EXPECT_EQ(shown, 12u) << "the last frame sent is the one on screen";
+    }
+    const auto source = talvek::tools::make_test_pattern(1280, 720, shown);
+    EXPECT_LT(mismatch_share(shot, source, 1280, 720), 0.001);
 
     close_and_expect_clean_exit();
     EXPECT_EQ(preview->out().rfind("[Preview] Starting preview window (1280x720) on port " +
@@ -157,12 +183,16 @@ TEST_F(PreviewEndToEnd, ShowsTheSendersPictureAndClosesCleanly) {
 }
 
 TEST_F(PreviewEndToEnd, LossyStreamShowsOnlyCompleteFrames) {
-    ASSERT_NO_FATAL_FAILURE(start_preview());
-    // About a third of the 2634-datagram frames arrive whole at this rate.
+    const FrameShape shape = many_frames_shape({1280, 720});
+    const std::string w = std::to_string(shape.width), h = std::to_string(shape.height);
+    ASSERT_NO_FATAL_FAILURE(start_preview({"--width", w, "--height", h}));
+    // About a third of the frames arrive whole at these rates: 2634
+    // datagrams a frame at 1280x720, 659 at 640x360.
+    const char* drop = shape.width == 1280 ? "0.0004" : "0.0016";
     std::string sender_out;
     std::thread sender([&] {
-        run_sender({"--frames", "60", "--fps", "15", "--drop", "0.0004", "--seed", "3",
-                    "--verbose"},
+        run_sender({"--width", w, "--height", h, "--frames", "60", "--fps", "15", "--drop", drop,
+                    "--seed", "3", "--verbose"},
                    &sender_out);
     });
 
@@ -193,8 +223,8 @@ TEST_F(PreviewEndToEnd, LossyStreamShowsOnlyCompleteFrames) {
         const uint32_t n = shown_frame(shot);
         if (n == 0) continue;  // nothing shown yet
         EXPECT_TRUE(complete.count(n)) << "frame " << n << " was shown but lost datagrams";
-        const auto source = talvek::tools::make_test_pattern(1280, 720, n);
-        EXPECT_LT(mismatch_share(shot, source, 1280, 720), 0.001) << "frame " << n;
+        const auto source = talvek::tools::make_test_pattern(shape.width, shape.height, n);
+        EXPECT_LT(mismatch_share(shot, source, shape.width, shape.height), 0.001) << "frame " << n;
         seen.insert(n);
     }
     EXPECT_GE(seen.size(), 3u) << "too few frames on screen to tell";
@@ -202,28 +232,30 @@ TEST_F(PreviewEndToEnd, LossyStreamShowsOnlyCompleteFrames) {
 }
 
 TEST_F(PreviewEndToEnd, OddSizeAndOwnTitle) {
+    const FrameShape even = many_frames_shape({1280, 720});
+    const FrameShape odd{even.width + 1, even.height + 1};
+    const std::string w = std::to_string(odd.width), h = std::to_string(odd.height);
     port = talvek::testing::free_udp_port();
     preview = std::make_unique<ChildProcess>(
-        std::vector<std::string>{PREVIEW, "--port", std::to_string(port), "--width", "1281",
-                                 "--height", "721", "--title", "Odd one"},
-        talvek::testing::program_env({"SDL_VIDEODRIVER=x11"}));
+        PREVIEW.command({"--port", std::to_string(port), "--width", w, "--height", h, "--title",
+                         "Odd one"}),
+        PREVIEW.env({"SDL_VIDEODRIVER=x11"}));
     ASSERT_TRUE(preview->wait_for_output("[Preview] Ready", 10s)) << preview->err();
     window = display.wait_for_window("Odd one", 10s);
     ASSERT_NE(window, 0u);
-    int w = 0, h = 0;
-    ASSERT_TRUE(display.window_size(window, w, h));
-    EXPECT_EQ(w, 640);
-    EXPECT_EQ(h, 360);
+    int window_w = 0, window_h = 0;
+    ASSERT_TRUE(display.window_size(window, window_w, window_h));
+    EXPECT_EQ(window_w, odd.width / 2);
+    EXPECT_EQ(window_h, odd.height / 2);
 
-    ASSERT_EQ(run_sender({"--width", "1281", "--height", "721", "--frames", "5", "--fps", "10"}),
-              0);
+    ASSERT_EQ(run_sender({"--width", w, "--height", h, "--frames", "5", "--fps", "10"}), 0);
     // What matters here is the odd size: a frame lost to a busy machine may
     // leave an earlier one on screen, but whichever shows must be exact.
     const Screenshot shot = wait_for_frame(5, 5s);
     const uint32_t shown = shown_frame(shot);
     EXPECT_TRUE(shown >= 1 && shown <= 5) << shown;
-    const auto source = talvek::tools::make_test_pattern(1281, 721, shown);
-    EXPECT_LT(mismatch_share(shot, source, 1281, 721), 0.001);
+    const auto source = talvek::tools::make_test_pattern(odd.width, odd.height, shown);
+    EXPECT_LT(mismatch_share(shot, source, odd.width, odd.height), 0.001);
     close_and_expect_clean_exit();
 }
 
@@ -246,9 +278,12 @@ TEST_F(PreviewEndToEnd, MalformedDatagramsAreDroppedSilently) {
     EXPECT_LT(mismatch_share(shot, talvek::tools::make_test_pattern(640, 360, shown), 640, 360),
               0.001);
     close_and_expect_clean_exit();
-    // The oversized datagram is the only one reported.
-    EXPECT_NE(preview->err().find("[UDPSocket] recvfrom() failed: 90\n"), std::string::npos)
-        << preview->err();
+    // The oversized datagram is the only one reported, with the system's
+    // code for it (EMSGSIZE, or Winsock's WSAEMSGSIZE).
+    const std::string report = "[UDPSocket] recvfrom() failed: " +
+                               std::to_string(talvek::testing::socket_error_code(PREVIEW, EMSGSIZE)) +
+                               "\n";
+    EXPECT_NE(preview->err().find(report), std::string::npos) << preview->err();
 }
 
 }  // namespace

@@ -13,7 +13,23 @@ namespace {
 
 Display* dpy(void* d) { return static_cast<Display*>(d); }
 
+// The title as UTF-8: _NET_WM_NAME where the program set it (a name like
+// "Jürgen" survives only there), else the older WM_NAME.
 std::string title_of(Display* d, Window w) {
+    const Atom net_wm_name = XInternAtom(d, "_NET_WM_NAME", False);
+    const Atom utf8_string = XInternAtom(d, "UTF8_STRING", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, w, net_wm_name, 0, 1024, False, utf8_string, &type, &format, &items,
+                           &after, &data) == Success &&
+        data) {
+        std::string title;
+        if (type == utf8_string && format == 8) title.assign(reinterpret_cast<char*>(data), items);
+        XFree(data);
+        if (type == utf8_string) return title;
+    }
     char* name = nullptr;
     if (XFetchName(d, w, &name) && name) {
         std::string title = name;
