@@ -21,6 +21,8 @@ PACKAGES=(
     file
     # headless windows, screenshots and input
     xvfb xauth x11-utils xdotool imagemagick libx11-dev libgl1-mesa-dri
+    # the scripts' free loopback ports (scripts/lib_net.sh)
+    python3
 )
 
 missing=()
