@@ -75,8 +75,10 @@ AudioRegulator::Output AudioRegulator::regulate(const short* piece, int frames,
         return {piece, frames * CHANNELS};
     }
     ++stretched;
+    // The next piece's resampler wants the frame before it in the piece's
+    // own time: the last one decoded, not the last one played.
     const Output shorter = stretch(piece, frames, remove);
-    keep_last_frame(shorter.values, shorter.count / CHANNELS);
+    keep_last_frame(piece, frames);
     return shorter;
 }
 
