@@ -83,7 +83,9 @@ void set_sequence(std::vector<uint8_t>& datagram, uint32_t sequence) {
     for (int i = 0; i < 4; ++i) datagram[20 + static_cast<size_t>(i)] = uint8_t(sequence >> (8 * i));
 }
 
-// SDL's real queue, kept from growing without end over millions of packets.
+// SDL's real queue, kept near empty as a device playing in real time would
+// keep it: the player's delay bound would otherwise drop what piles up over
+// millions of packets queued far faster than real time.
 class BoundedSdlBackend final : public AudioBackend {
 public:
     SDL_AudioDeviceID open_device(const char* name, int iscapture, const SDL_AudioSpec* desired,
@@ -93,7 +95,7 @@ public:
     void close_device(SDL_AudioDeviceID id) override { sdl().close_device(id); }
     void pause_device(SDL_AudioDeviceID id, int paused) override { sdl().pause_device(id, paused); }
     int queue(SDL_AudioDeviceID id, const void* data, uint32_t bytes) override {
-        if (sdl().queued_bytes(id) > (1u << 20)) sdl().clear_queue(id);
+        if (sdl().queued_bytes(id) >= PLAYED_AHEAD_BYTES) sdl().clear_queue(id);
         queued += bytes;
         return sdl().queue(id, data, bytes);
     }
@@ -111,6 +113,8 @@ public:
     uint64_t queued = 0;
 
 private:
+    // Two 20 ms packets of 48 kHz stereo s16, well under the bound's target.
+    static constexpr uint32_t PLAYED_AHEAD_BYTES = 2 * 3840;
     static AudioBackend& sdl() { return talvek::client::sdl_audio_backend(); }
 };
 
