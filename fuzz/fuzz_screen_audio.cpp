@@ -13,7 +13,9 @@
 //
 // One receiver serves the whole run; each input reopens its audio through
 // the receiver's own teardown and bring-up, so every input starts with a new
-// Opus decoder and no previous packet.
+// Opus decoder and no previous packet. Before each datagram the device says
+// it holds 0 to 500 ms, a number drawn from the datagrams so far, so the
+// delay bound plays, stretches and drops by turns.
 
 #include <cmath>
 #include <cstddef>
@@ -48,6 +50,7 @@ constexpr size_t VOLUMES = sizeof VOLUME_TABLE / sizeof VOLUME_TABLE[0];
 
 // 20 ms of stereo at 48 kHz: the most one decode or one concealment queues.
 constexpr uint32_t FRAME_BYTES = 960 * 2 * 2;
+constexpr uint32_t QUEUE_BYTES_PER_MS = 48 * 2 * 2;
 // Up to three concealed frames and the packet itself.
 constexpr int MAX_QUEUES_PER_DATAGRAM = 4;
 
@@ -66,12 +69,17 @@ struct Harness {
 
     void send(const std::vector<uint8_t>& datagram) {
         queues = 0;
+        // A multiplicative hash of the datagrams sent so far: the same input
+        // always gives the same device.
+        for (uint8_t b : datagram) state = (state ^ b) * 0x9E3779B1u;
+        backend.reported_queue = ((state >> 8) % (QUEUE_BYTES_PER_MS * 500)) & ~3u;
         receiver.handle_screen_audio(datagram.data(), static_cast<int>(datagram.size()));
         FUZZ_CHECK(queues <= MAX_QUEUES_PER_DATAGRAM);
     }
 
     void run(const uint8_t* data, size_t size) {
         Peer::reopen_audio(receiver);
+        state = 0;
         FUZZ_CHECK(Peer::audio_enabled(receiver) && Peer::last_audio_seq(receiver) == 0);
 
         InputReader in(data, size);
@@ -104,6 +112,7 @@ struct Harness {
     }
 
     talvek::testing::NullAudioBackend backend;
+    uint32_t state = 0;
     int queues = 0;
     bool silent = false;
     VideoReceiver receiver;  // declared last: it uses the backend until exit

@@ -14,6 +14,9 @@ class NullAudioBackend final : public client::AudioBackend {
 public:
     // Sees every queued buffer, its size in bytes.
     std::function<void(const short* values, uint32_t bytes)> on_queue;
+    // What the device says it still holds: 0, a device that keeps up, unless
+    // the owner says otherwise.
+    uint32_t reported_queue = 0;
 
     SDL_AudioDeviceID open_device(const char*, int, const SDL_AudioSpec* desired,
                                   SDL_AudioSpec* obtained, int) override {
@@ -27,7 +30,7 @@ public:
         return 0;
     }
     uint32_t dequeue(SDL_AudioDeviceID, void*, uint32_t) override { return 0; }
-    uint32_t queued_bytes(SDL_AudioDeviceID) override { return 0; }
+    uint32_t queued_bytes(SDL_AudioDeviceID) override { return reported_queue; }
     void clear_queue(SDL_AudioDeviceID) override {}
     int device_count(int) override { return 1; }
     const char* device_name(int, int) override { return "null"; }
