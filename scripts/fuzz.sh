@@ -85,6 +85,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++-14 -DTALVEK_FUZZ=ON \
     -DTALVEK_BUILD_TESTS=OFF -DTALVEK_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j 2
+# The ledger names what the targets were built from, not what HEAD is later.
+built_from=$(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . ':!fuzz/corpus' ':!fuzz/ledger.tsv' || echo +)
 
 # Seeds are made afresh each time; the corpora keep what the runs found.
 rm -rf "$build/seeds"
@@ -146,7 +148,7 @@ record_run() {
     bytes=$(find "fuzz/corpus/$t" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
     found=$(find "$build/findings/$t" -type f | wc -l)
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%Y-%m-%d)" \
-        "$(git rev-parse --short HEAD)" "$t" "${execs:-0}" "$elapsed" "${rate:-0}" "$files" \
+        "$built_from" "$t" "${execs:-0}" "$elapsed" "${rate:-0}" "$files" \
         "$bytes" "$found" >>"$ledger"
 }
 
