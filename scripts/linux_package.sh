@@ -16,7 +16,7 @@ case $build_dir in /*) ;; *) build_dir=$root/$build_dir ;; esac
 
 scripts/setup.sh --packages-only
 rm -rf "$build_dir"
-cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release --no-warn-unused-cli \
     -DTALVEK_BUILD_TESTS=OFF -DTALVEK_BUILD_BENCH=OFF -DTALVEK_BUILD_TOOLS=OFF \
     -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
 # pkg-config lookups leave their results in the cache: none of these may.

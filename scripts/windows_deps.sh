@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs' libraries (opus, SDL2, a minimal FFmpeg)
 # from Debian's own source packages with mingw-w64, as static libraries, into
-# a cache outside the clone. The cache folder is named after a hash of this
-# recipe, so a second run (or CI on the same machine) finds it at once and a
-# changed recipe builds anew beside the old one.
+# a cache outside the clone. The cache folder is named after a hash of the
+# recipe (this script from its "recipe" line on, and the compiler's version),
+# so a second run (or CI on the same machine) finds it at once and a changed
+# recipe builds anew beside the old one.
 #
 #   scripts/windows_deps.sh            build what is missing, print the prefix
 #   scripts/windows_deps.sh --prefix   print the prefix only (built or not)
@@ -18,12 +19,11 @@ triple=x86_64-w64-mingw32
 cc=$triple-gcc-posix
 cxx=$triple-g++-posix
 jobs=${JOBS:-2}
-cache_root=${TALVEK_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/talvek-windows-deps}
+cache_root=${TALVEK_WINDOWS_DEPS_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/talvek-windows-deps}
 
-# The recipe: this script and the compiler's version.
 recipe_hash() {
     {
-        cat "$root/scripts/windows_deps.sh"
+        sed -n '/^# ---- recipe/,$p' "$root/scripts/windows_deps.sh"
         "$cc" --version 2>/dev/null | head -n 1
     } | sha256sum | cut -c1-16
 }
@@ -54,6 +54,7 @@ for tool in nasm dpkg-source make cmake ninja pkg-config; do
     }
 done
 
+# ---- recipe: everything from here on decides what is built.
 work=$prefix.work
 rm -rf "$prefix" "$work"
 mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" "$work/apt/sources.list.d" \

@@ -45,6 +45,9 @@ for t in "${tests[@]}"; do
     # outlive it into the next one's.
     ctest --test-dir "$linux_build" --output-on-failure -R "^$t\$" || failed+=("$t")
     stop_wine
+    # A test that met a wine limit skips, naming it: say so, it is no pass.
+    grep -h "SKIPPED \]\|wine limit" "$linux_build/Testing/Temporary/LastTest.log" | sort -u |
+        sed "s/^/[windows-e2e] $t: /" || true
 done
 if ((${#failed[@]})); then
     echo "[windows-e2e] FAILED: ${failed[*]} ($(($(date +%s) - start)) s)" >&2
