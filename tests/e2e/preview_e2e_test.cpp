@@ -30,7 +30,8 @@ const std::string USAGE = "Usage: " + PREVIEW.shown_name() +
                           " --port <port> [--parent-port <port>] --width <w> --height <h> "
                           "[--title <title>]\n";
 
-// Under wine each recvfrom costs 35 to 200 µs here (about 1 µs natively),
+// Under wine each recvfrom costs 24 µs on a quiet machine and up to 200 µs
+// on a busy one (1.1 µs natively; scripts/bench_windows_recv.sh),
 // and preview must read a frame whole within 100 ms of its first datagram:
 // 1280x720 (2634 datagrams) needs under 38 µs a read, 640x360 (659) under
 // 150 µs, so both fail whenever the machine is busy. Against the Windows
