@@ -112,7 +112,8 @@ fi
 # lines; libFuzzer's lines and the sanitizers' reports still come through.
 # $2 is the corpus it grows.
 run_target() {
-    local t=$1 corpus=$2 findings="$build/findings/$t"
+    local t=$1 corpus=$2
+    local findings="$build/findings/$t"
     mkdir -p "$corpus" "$findings"
     local limit
     if [ "$mode" = seconds ]; then
@@ -130,7 +131,8 @@ run_target() {
 
 # Keeps only the inputs that add coverage (seeds included), in place.
 minimise_corpus() {
-    local t=$1 corpus=$2 merged="$build/merged/$t"
+    local t=$1 corpus=$2
+    local merged="$build/merged/$t"
     rm -rf "$merged" && mkdir -p "$merged"
     # shellcheck disable=SC2086
     "$build/fuzz/$t" -merge=1 ${options[$t]} -close_fd_mask=3 "$merged" "$corpus" \
@@ -140,7 +142,8 @@ minimise_corpus() {
 
 # Adds target $1's last run to the ledger.
 record_run() {
-    local t=$1 log="$build/logs/$t.log" rc elapsed execs rate files bytes found
+    local t=$1
+    local log="$build/logs/$t.log" rc elapsed execs rate files bytes found
     read -r rc elapsed <"$build/logs/$t.result"
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
@@ -153,7 +156,8 @@ record_run() {
 }
 
 report_target() {
-    local t=$1 corpus=$2 log="$build/logs/$t.log"
+    local t=$1 corpus=$2
+    local log="$build/logs/$t.log"
     local rc elapsed
     read -r rc elapsed <"$build/logs/$t.result"
     local execs rate files bytes found
