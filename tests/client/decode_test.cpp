@@ -13,11 +13,13 @@
 #include "encoded_stream.h"
 #include "fragmenter.h"
 #include "log_text.h"
+#include "vp8_frames.h"
 #include "receiver_peer.h"
 #include "video_receiver.h"
 
 using client_test::EncodedStream;
 using client_test::count_of;
+using client_test::garbage_frame;
 using client_test::Encoder;
 using client_test::psnr_bgr;
 using client_test::reference_bgra;
@@ -214,16 +216,6 @@ TEST_F(DecodeTest, StopDuringABatchFinishesTheCurrentFrameOnly) {
 }
 
 // ---- errors ------------------------------------------------------------------
-
-// A VP8 keyframe tag with a broken start code: the decoder refuses it.
-std::vector<uint8_t> garbage_frame() {
-    std::vector<uint8_t> frame(100, 0x5A);
-    frame[0] = 0x00;  // keyframe, version 0
-    frame[3] = 0xDE;  // start code should be 9d 01 2a
-    frame[4] = 0xAD;
-    frame[5] = 0xBE;
-    return frame;
-}
 
 TEST_F(DecodeTest, ErrorRunLogsFiveLinesAndAsksForOneKeyframe) {
     EncodedStream stream;

@@ -12,8 +12,10 @@
 
 #include "encoded_stream.h"
 #include "log_text.h"
+#include "vp8_frames.h"
 
 using client_test::count_of;
+using client_test::garbage_frame;
 using client_test::EncodedStream;
 using client_test::Encoder;
 using client_test::psnr_bgr;
@@ -24,16 +26,6 @@ using talvek::client::VideoDecoder;
 namespace {
 
 constexpr double MIN_PSNR = 30.0;
-
-// A VP8 keyframe tag with a broken start code: the decoder refuses it.
-std::vector<uint8_t> garbage_frame() {
-    std::vector<uint8_t> frame(100, 0x5A);
-    frame[0] = 0x00;  // keyframe, version 0
-    frame[3] = 0xDE;  // start code should be 9d 01 2a
-    frame[4] = 0xAD;
-    frame[5] = 0xBE;
-    return frame;
-}
 
 // A VP8 keyframe's size fields (bytes 6 to 9: 14 bits of width, then of
 // height, each under 2 scaling bits) rewritten to announce another size.

@@ -114,6 +114,15 @@ std::map<uint32_t, SentFrame> sent_frames(const std::string& sender_out) {
     return frames;
 }
 
+// The first keyframe after the stream's opening one: the sender's answer to
+// a keyframe request. 0 if there is none.
+uint32_t first_repair_keyframe(const std::map<uint32_t, SentFrame>& frames) {
+    for (const auto& [id, f] : frames) {
+        if (id > 1 && f.keyframe) return id;
+    }
+    return 0;
+}
+
 // The drop line the receiver must print for a frame that arrived in part.
 std::string drop_line(uint32_t id, const SentFrame& f) {
     const unsigned received = f.datagrams - f.dropped;
@@ -330,6 +339,26 @@ protected:
                 "--gop",     "1000", "--burst", "--verbose"};
     }
 
+    // The damaged frame never reached the screen; from the repair keyframe
+    // on the pictures are right again and move on to the last frame. With a
+    // file name, the last picture is saved there.
+    void expect_repaired_from(uint32_t repair, uint32_t lossy_frame,
+                              const std::vector<Screenshot>& shots, const ClipOptions& clip,
+                              int frames, const std::string& save_as = "") {
+        std::set<uint32_t> repaired_seen;
+        for (const Screenshot& shot : shots) {
+            const uint32_t n = shown_frame(shot);
+            const bool matches = clip_psnr(shot, clip, n) >= MATCH_PSNR;
+            EXPECT_FALSE(n == lossy_frame && matches) << "the incomplete frame was shown";
+            if (n >= repair && matches) repaired_seen.insert(n);
+        }
+        EXPECT_GE(repaired_seen.size(), 3u) << "too few repaired frames on screen";
+        const Screenshot last = wait_for_frame(static_cast<uint32_t>(frames), 5s);
+        ASSERT_EQ(shown_frame(last), static_cast<uint32_t>(frames));
+        EXPECT_GE(clip_psnr(last, clip, static_cast<uint32_t>(frames)), MATCH_PSNR);
+        if (!save_as.empty()) last.save_ppm(::testing::TempDir() + save_as);
+    }
+
     void TearDown() override {
         if (!clip_path.empty()) std::remove(clip_path.c_str());
     }
@@ -541,33 +570,15 @@ TEST_F(PlayerEndToEnd, LostFragmentIsLoggedAskedForAndRepairedByTheNextKeyframe)
     EXPECT_EQ(count_of(sender_out, "[Sender] received KFRQ\n"), 1u) << sender_out;
 
     // The sender answered with a keyframe right after the request.
-    uint32_t repair = 0;
-    for (const auto& [id, f] : frames) {
-        if (id > 1 && f.keyframe) {
-            repair = id;
-            break;
-        }
-    }
+    const uint32_t repair = first_repair_keyframe(frames);
     ASSERT_GT(repair, LOSSY_FRAME) << sender_out;
     EXPECT_LE(repair, LOSSY_FRAME + 3) << sender_out;
     const size_t kfrq_at = sender_out.find("[Sender] received KFRQ");
     const size_t key_at = sender_out.find("[Sender] keyframe frame " + std::to_string(repair));
     EXPECT_LT(kfrq_at, key_at);
 
-    // The damaged frame never reached the screen; from the keyframe on the
-    // pictures are right again and move on.
-    std::set<uint32_t> repaired_seen;
-    for (const Screenshot& shot : shots) {
-        const uint32_t n = shown_frame(shot);
-        const bool matches = clip_psnr(shot, clip, n) >= MATCH_PSNR;
-        EXPECT_FALSE(n == LOSSY_FRAME && matches) << "the incomplete frame was shown";
-        if (n >= repair && matches) repaired_seen.insert(n);
-    }
-    EXPECT_GE(repaired_seen.size(), 3u) << "too few repaired frames on screen";
-    const Screenshot last = wait_for_frame(FRAMES, 5s);
-    ASSERT_EQ(shown_frame(last), static_cast<uint32_t>(FRAMES));
-    EXPECT_GE(clip_psnr(last, clip, FRAMES), MATCH_PSNR);
-    last.save_ppm(::testing::TempDir() + "player_e2e_repaired.ppm");
+    ASSERT_NO_FATAL_FAILURE(expect_repaired_from(repair, LOSSY_FRAME, shots, clip, FRAMES,
+                                                 "player_e2e_repaired.ppm"));
 
     close_and_expect_orderly_teardown();
 }
@@ -610,25 +621,11 @@ TEST_F(PlayerEndToEnd, DeltaFrameOvertakenByTheNextIsAskedForAndRepairedByAKeyfr
     EXPECT_EQ(count_of(sender_out, "[Sender] received KFRQ\n"), 1u) << sender_out;
 
     // Asked for when frame 5 completed, so answered within a frame or two.
-    uint32_t repair = 0;
-    for (const auto& [id, f] : frames) {
-        if (id > 1 && f.keyframe) {
-            repair = id;
-            break;
-        }
-    }
+    const uint32_t repair = first_repair_keyframe(frames);
     ASSERT_GT(repair, LOSSY_FRAME) << sender_out;
     EXPECT_LE(repair, LOSSY_FRAME + 3) << sender_out;
 
-    std::set<uint32_t> repaired_seen;
-    for (const Screenshot& shot : shots) {
-        const uint32_t n = shown_frame(shot);
-        if (n >= repair && clip_psnr(shot, clip, n) >= MATCH_PSNR) repaired_seen.insert(n);
-    }
-    EXPECT_GE(repaired_seen.size(), 3u) << "too few repaired frames on screen";
-    const Screenshot last = wait_for_frame(FRAMES, 5s);
-    ASSERT_EQ(shown_frame(last), static_cast<uint32_t>(FRAMES));
-    EXPECT_GE(clip_psnr(last, clip, FRAMES), MATCH_PSNR);
+    ASSERT_NO_FATAL_FAILURE(expect_repaired_from(repair, LOSSY_FRAME, shots, clip, FRAMES));
 
     close_and_expect_orderly_teardown();
 }
