@@ -15,13 +15,17 @@ class DecodeRing {
 public:
     static constexpr size_t SLOTS = 6;
 
-    // Moves the frame in; the slots are made at the first push.
+    // Moves the frame in; the slots are made at the first push. An
+    // overwritten frame's buffer becomes a spare.
     void push(EncodedFrame frame);
-    // Moves every queued frame out into `batch` (emptied first), oldest first.
+    // Moves every queued frame out into `batch`, oldest first. What `batch`
+    // held (the frames decoded last time) is kept as spares.
     void take_all(std::vector<EncodedFrame>& batch);
+    // A spent buffer for the producer to fill again, or an empty one.
+    EncodedFrame take_spare();
     // Forgets what is queued but keeps the slots and their buffers.
     void forget_queued();
-    // Forgets what is queued and frees the slots.
+    // Forgets what is queued and frees the slots and the spares.
     void release();
 
     size_t count() const { return queue_count; }
@@ -35,6 +39,9 @@ public:
     }
 
 private:
+    void keep_spare(EncodedFrame buffer);
+
+    std::vector<EncodedFrame> spares;  // at most SLOTS
     std::vector<EncodedFrame> decode_queue;
     size_t queue_read = 0;   // the oldest queued frame
     size_t queue_write = 0;  // the slot the next push fills

@@ -43,7 +43,15 @@ FragmentTable::Outcome FragmentTable::handle_fragment(const uint8_t* data, int l
             buffered_bytes + record_bytes(header.fragment_count) > EVICT_ABOVE_BYTES) {
             evict_records(outcome);
         }
-        it = partial_frames.try_emplace(header.frame_id).first;
+        if (spare_nodes.empty()) {
+            it = partial_frames.try_emplace(header.frame_id).first;
+        } else {
+            Records::node_type node = std::move(spare_nodes.back());
+            spare_nodes.pop_back();
+            node.key() = header.frame_id;
+            node.mapped().fragment_count = 0;
+            it = partial_frames.insert(std::move(node)).position;
+        }
     }
     PartialFrame& record = it->second;
     if (record.fragment_count == 0) set_up_record(record, header.fragment_count, now);
@@ -54,7 +62,7 @@ FragmentTable::Outcome FragmentTable::handle_fragment(const uint8_t* data, int l
     if (index >= record.fragment_count) return outcome;
     if (record.received[index]) return outcome;
 
-    std::memcpy(record.data.get() + index * SLOT_BYTES, data + FRAGMENT_PAYLOAD_OFFSET,
+    std::memcpy(record.data.data() + index * SLOT_BYTES, data + FRAGMENT_PAYLOAD_OFFSET,
                 static_cast<size_t>(payload_size));
     record.received[index] = true;
     record.fragment_sizes[index] = header.payload_size;
@@ -67,9 +75,32 @@ FragmentTable::Outcome FragmentTable::handle_fragment(const uint8_t* data, int l
     return outcome;
 }
 
-// The spare buffers stay: they hold no stream state.
+void FragmentTable::keep_spare(EncodedFrame buffer) {
+    if (buffer.capacity() == 0 || buffer.capacity() > record_bytes(MAX_FRAGMENTS)) return;
+    // The oldest spare makes room: the newest sizes are the likeliest.
+    if (spare_buffers.size() == SPARE_BUFFERS) spare_buffers.erase(spare_buffers.begin());
+    spare_buffers.push_back(std::move(buffer));
+}
+
+// The largest spare, made to hold `bytes`: the buffers in use soon all
+// hold the stream's largest frame, and a smaller frame fits any of them.
+EncodedFrame FragmentTable::take_spare(size_t bytes) {
+    EncodedFrame buffer;
+    auto largest = std::max_element(spare_buffers.begin(), spare_buffers.end(),
+                                    [](const EncodedFrame& a, const EncodedFrame& b) {
+                                        return a.capacity() < b.capacity();
+                                    });
+    if (largest != spare_buffers.end()) {
+        buffer = std::move(*largest);
+        spare_buffers.erase(largest);
+    }
+    buffer.resize(bytes);
+    return buffer;
+}
+
+// The spares stay: they hold no stream state.
 void FragmentTable::reset() {
-    partial_frames.clear();
+    while (!partial_frames.empty()) remove_record(partial_frames.begin());
     buffered_bytes = 0;
     last_completed_id = 0;
 }
@@ -87,14 +118,8 @@ void FragmentTable::evict_records(Outcome& outcome) {
 void FragmentTable::set_up_record(PartialFrame& record, uint16_t fragment_count, TimePoint now) {
     record.fragment_count = fragment_count;
     record.fragments_received = 0;
-    auto spare = std::find_if(spare_buffers.begin(), spare_buffers.end(),
-                              [&](const SpareBuffer& b) { return b.fragment_count == fragment_count; });
-    if (spare != spare_buffers.end()) {
-        record.data = std::move(spare->bytes);
-        spare_buffers.erase(spare);
-    } else {
-        record.data = std::make_unique_for_overwrite<uint8_t[]>(record_bytes(fragment_count));
-    }
+    if (record.data.capacity() > 0) keep_spare(std::move(record.data));
+    record.data = take_spare(record_bytes(fragment_count));
     record.received.assign(fragment_count, false);
     record.fragment_sizes.assign(fragment_count, 0);
     record.created_at = now;
@@ -102,14 +127,11 @@ void FragmentTable::set_up_record(PartialFrame& record, uint16_t fragment_count,
 }
 
 void FragmentTable::remove_record(Records::iterator it) {
-    PartialFrame& record = it->second;
-    buffered_bytes -= record_bytes(record.fragment_count);
-    if (record.data) {
-        // The oldest spare makes room: the newest sizes are the likeliest.
-        if (spare_buffers.size() == SPARE_BUFFERS) spare_buffers.erase(spare_buffers.begin());
-        spare_buffers.push_back({std::move(record.data), record.fragment_count});
-    }
-    partial_frames.erase(it);
+    buffered_bytes -= record_bytes(it->second.fragment_count);
+    Records::node_type node = partial_frames.extract(it);
+    keep_spare(std::move(node.mapped().data));
+    node.mapped().data = {};
+    if (spare_nodes.size() < SPARE_NODES) spare_nodes.push_back(std::move(node));
 }
 
 // A record above the last completed id is a frame the decoder never got; one
@@ -119,16 +141,19 @@ bool FragmentTable::is_lost_frame(uint32_t frame_id) const { return frame_id > l
 // Joins the pieces in index order and forgets this record and every older
 // one. Incomplete older frames go without a drop line, but the decoder would
 // predict from pictures it never had, so they count as lost.
-void FragmentTable::complete_frame(uint32_t frame_id, const PartialFrame& record,
+void FragmentTable::complete_frame(uint32_t frame_id, PartialFrame& record,
                                    EncodedFrame& frame, Outcome& outcome) {
+    // Short fragments before the last leave gaps; closing them moves bytes
+    // down within the buffer. Full slots move nothing.
+    uint8_t* bytes = record.data.data();
     size_t total = 0;
-    for (uint16_t size : record.fragment_sizes) total += size;
-    frame.clear();
-    frame.reserve(total);
     for (size_t i = 0; i < record.fragment_sizes.size(); ++i) {
-        const uint8_t* first = record.data.get() + i * SLOT_BYTES;
-        frame.insert(frame.end(), first, first + record.fragment_sizes[i]);
+        const size_t size = record.fragment_sizes[i];
+        if (total != i * SLOT_BYTES) std::memmove(bytes + total, bytes + i * SLOT_BYTES, size);
+        total += size;
     }
+    record.data.resize(total);
+    frame.swap(record.data);  // the caller's old buffer goes with the record as a spare
     outcome.completed = true;
 
     for (auto it = partial_frames.begin(); it != partial_frames.end();) {

@@ -8,29 +8,26 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <unordered_map>
 #include <vector>
 
+#include "encoded_frame.h"
 #include "protocol.h"
 
 namespace talvek::client {
-
-// One complete, still compressed frame.
-using EncodedFrame = std::vector<uint8_t>;
 
 class FragmentTable {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
 
-    // One frame under reassembly. Fragment i lives at byte i * 1400 of data
-    // until the frame is joined. The slots are not zeroed: the join reads
-    // only the bytes each received fragment wrote, and a frame of 1000
-    // fragments would otherwise cost a 1.4 MB clear at its first fragment.
+    // One frame under reassembly. Fragment i lives at byte i * 1400 of data,
+    // and the frame is joined in place, so a frame of full slots is already
+    // whole when its last fragment lands. The buffer is a spare one where
+    // possible: only the bytes it grows by are cleared.
     struct PartialFrame {
         uint16_t fragment_count = 0;  // 0: just created, not set up yet
         uint16_t fragments_received = 0;
-        std::unique_ptr<uint8_t[]> data;  // fragment_count * SLOT_BYTES
+        EncodedFrame data;  // fragment_count * SLOT_BYTES
         std::vector<bool> received;
         std::vector<uint16_t> fragment_sizes;
         TimePoint created_at{};
@@ -63,9 +60,14 @@ public:
     static constexpr size_t RECORDS_AFTER_EVICTION = 30;
 
     // One whole datagram, media header included; `now` is the steady-clock
-    // time of its arrival. A completed frame is moved into `frame`. Bad,
-    // old, out-of-range and duplicate datagrams change nothing.
+    // time of its arrival. A completed frame is swapped into `frame`, whose
+    // old buffer the table keeps as a spare. Bad, old, out-of-range and
+    // duplicate datagrams change nothing.
     Outcome handle_fragment(const uint8_t* data, int length, TimePoint now, EncodedFrame& frame);
+
+    // A buffer the decoder is done with, for a later record: a steady stream
+    // then reassembles without allocating.
+    void keep_spare(EncodedFrame buffer);
 
     // Forgets every record and the last completed id: a new stream.
     void reset();
@@ -83,22 +85,21 @@ private:
 
     void evict_records(Outcome& outcome);
     void set_up_record(PartialFrame& record, uint16_t fragment_count, TimePoint now);
-    void complete_frame(uint32_t frame_id, const PartialFrame& record, EncodedFrame& frame,
+    void complete_frame(uint32_t frame_id, PartialFrame& record, EncodedFrame& frame,
                         Outcome& outcome);
+    EncodedFrame take_spare(size_t bytes);
     void sweep_expired_records(TimePoint now, Outcome& outcome);
     bool is_lost_frame(uint32_t frame_id) const;
     void remove_record(Records::iterator it);
 
-    // Buffers of records that went, kept for a record of the same size: a
-    // steady stream repeats its sizes, and a fresh 1.4 MB buffer costs page
-    // faults at every first touch. Bounded, and only exact sizes are taken,
-    // so what the records hold is still exactly buffered_bytes.
-    static constexpr size_t SPARE_BUFFERS = 4;
-    struct SpareBuffer {
-        std::unique_ptr<uint8_t[]> bytes;
-        uint16_t fragment_count = 0;
-    };
-    std::vector<SpareBuffer> spare_buffers;
+    // Buffers and table nodes of records that went, kept for the next ones:
+    // a fresh 1.4 MB buffer costs page faults at every first touch, and a
+    // node carries the per-fragment vectors. Bounded by count; a spare is
+    // never more than a largest frame, so they hold 8.4 MB at worst.
+    static constexpr size_t SPARE_BUFFERS = 6;
+    static constexpr size_t SPARE_NODES = 8;
+    std::vector<EncodedFrame> spare_buffers;
+    std::vector<Records::node_type> spare_nodes;
 
     Records partial_frames;
     uint32_t last_completed_id = 0;

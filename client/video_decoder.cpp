@@ -84,7 +84,7 @@ bool VideoDecoder::has_picture() const {
     return decoded_frame != nullptr && decoded_frame->data[0] != nullptr;
 }
 
-VideoDecoder::FrameResult VideoDecoder::decode(const EncodedFrame& frame) {
+VideoDecoder::FrameResult VideoDecoder::decode(std::span<const uint8_t> frame) {
     // The packet borrows the frame's bytes; the decoder copies them.
     packet->data = const_cast<uint8_t*>(frame.data());
     packet->size = static_cast<int>(frame.size());

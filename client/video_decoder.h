@@ -6,6 +6,7 @@
 // runs it is the only user.
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "fragment_table.h"
@@ -47,7 +48,7 @@ public:
     int codec_id() const;
 
     // One frame through the decoder: one send, one receive.
-    FrameResult decode(const EncodedFrame& frame);
+    FrameResult decode(std::span<const uint8_t> frame);
     // The last decoded picture, converted to BGRA into `out` (width * height
     // * 4 bytes, as given to open). False when there is no picture yet or
     // no converter could be made; that is tried again on the next call.

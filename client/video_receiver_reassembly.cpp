@@ -20,6 +20,7 @@ void VideoReceiver::handle_fragment(const uint8_t* data, int length) {
         {
             std::lock_guard queue_lock(queue_mutex);
             decode_queue.push(std::move(frame));
+            fragments.keep_spare(decode_queue.take_spare());
         }
         queue_cv.notify_one();
     }

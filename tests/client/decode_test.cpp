@@ -188,7 +188,7 @@ TEST_F(DecodeTest, SevenFramesBeforeTheThreadWakesGiveFramesTwoToSeven) {
     ASSERT_EQ(seen.size(), 1u);
     ASSERT_EQ(seen[0].size(), 6u);
     for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(seen[0][i], std::vector<uint8_t>(10, static_cast<uint8_t>(i + 2))) << i;
+        EXPECT_EQ(seen[0][i], VideoReceiver::EncodedFrame(10, static_cast<uint8_t>(i + 2))) << i;
     }
 }
 

@@ -42,7 +42,11 @@ protected:
     FragmentTable::Outcome feed_outcome(const Datagram& d, int length) {
         EncodedFrame frame;
         FragmentTable::Outcome outcome = table.handle_fragment(d.data(), length, now, frame);
-        if (outcome.completed) ring.push(std::move(frame));
+        if (outcome.completed) {
+            // As the receiver does: the ring's spent buffers go back to the table.
+            ring.push(std::move(frame));
+            table.keep_spare(ring.take_spare());
+        }
         keyframe_pending = keyframe_pending || outcome.frame_lost;
         return outcome;
     }
@@ -78,13 +82,10 @@ protected:
 
     bool has_record(uint32_t frame_id) const { return table.records().count(frame_id) != 0; }
 
-    // What the records hold (a set-up record owns fragment_count slots), to
-    // check the running total against.
+    // What the records' buffers hold, to check the running total against.
     uint64_t allocated_record_bytes() const {
         uint64_t sum = 0;
-        for (const auto& [id, record] : table.records()) {
-            if (record.data) sum += FragmentTable::record_bytes(record.fragment_count);
-        }
+        for (const auto& [id, record] : table.records()) sum += record.data.size();
         return sum;
     }
 
@@ -119,7 +120,7 @@ TEST_F(FragmentTableTest, FortyOneByteDatagramCompletesAOneByteFrame) {
     feed(d);
     const auto frames = queued();
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], std::vector<uint8_t>{0x5A});
+    EXPECT_EQ(frames[0], EncodedFrame{0x5A});
     EXPECT_EQ(table.records().size(), 0u);
     EXPECT_EQ(table.last_completed(), 1u);
 }
@@ -520,8 +521,59 @@ TEST_F(FragmentTableTest, DecodeQueueKeepsTheSixNewestFrames) {
     const auto frames = queued();
     ASSERT_EQ(frames.size(), 6u);
     for (size_t k = 0; k < 6; ++k) {
-        EXPECT_EQ(frames[k], std::vector<uint8_t>{static_cast<uint8_t>(4 + k)}) << k;
+        EXPECT_EQ(frames[k], EncodedFrame{static_cast<uint8_t>(4 + k)}) << k;
     }
+}
+
+// ---- buffer reuse ----------------------------------------------------------
+
+// A stream of frames of a few sizes, short fragments among them, each taken
+// by a decoder two at a time: once the buffers in use have grown to the
+// largest frame (within 30 frames here), every buffer is one
+// seen before, and no frame carries a byte of the frame its buffer held.
+TEST_F(FragmentTableTest, SteadyStreamReusesBuffersWithoutStaleBytes) {
+    const std::vector<std::vector<uint16_t>> shapes = {
+        {1400, 1400, 700}, {1400, 9}, {1400, 1400, 1400, 1400, 1}, {300, 1400, 5}, {1400, 1400, 700}};
+    std::vector<const uint8_t*> warm_buffers;
+    std::vector<EncodedFrame> batch;
+    for (uint32_t id = 1; id <= 90; ++id) {
+        const auto& sizes = shapes[id % shapes.size()];
+        const auto count = static_cast<uint16_t>(sizes.size());
+        std::vector<uint8_t> expected;
+        // Fragments in reverse, so a join that trusted arrival order would fail.
+        for (uint16_t i = count; i-- > 0;) {
+            feed(fragment(id, i, count, sizes[i], static_cast<uint8_t>(id * 16 + i)));
+        }
+        for (uint16_t i = 0; i < count; ++i) {
+            expected.insert(expected.end(), sizes[i], static_cast<uint8_t>(id * 16 + i));
+        }
+        ASSERT_TRUE(last.completed) << id;
+        const EncodedFrame& frame = ring.queued(ring.count() - 1);
+        ASSERT_EQ(frame, expected) << id;
+        if (id <= 30) {
+            warm_buffers.push_back(frame.data());
+        } else {
+            EXPECT_NE(std::find(warm_buffers.begin(), warm_buffers.end(), frame.data()),
+                      warm_buffers.end())
+                << "frame " << id << " reassembled into a new buffer";
+        }
+        if (id % 2 == 0) ring.take_all(batch);  // the decoder's turn
+    }
+}
+
+// A frame larger than every spare still gets a buffer of its own size, and
+// the spares it passed over serve the smaller frames after it.
+TEST_F(FragmentTableTest, FrameLargerThanTheSparesIsWholeAndExact) {
+    complete_frame(1, 0x01);
+    std::vector<EncodedFrame> batch;
+    ring.take_all(batch);
+    ring.take_all(batch);  // frame 1's buffer is now a spare of the ring
+    for (uint16_t i = 0; i < 40; ++i) feed(fragment(2, i, 40, 1400, static_cast<uint8_t>(i)));
+    ASSERT_TRUE(last.completed);
+    const EncodedFrame& frame = ring.queued(0);
+    ASSERT_EQ(frame.size(), 40 * SLOT);
+    for (size_t i = 0; i < 40; ++i) ASSERT_EQ(frame[i * SLOT + SLOT - 1], i) << i;
+    EXPECT_EQ(table.buffered(), 0u);
 }
 
 }  // namespace

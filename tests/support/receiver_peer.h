@@ -18,7 +18,7 @@ namespace talvek::client {
 
 class VideoReceiverTestPeer {
 public:
-    using Frames = std::vector<std::vector<uint8_t>>;
+    using Frames = std::vector<client::EncodedFrame>;
 
     static bool running(const VideoReceiver& r) { return r.running; }
     static bool stream_ended(const VideoReceiver& r) { return r.stream_ended; }
