@@ -16,7 +16,8 @@
 //   (main thread; SDL's audio thread plays the device's queue)
 //
 // Locks: fragments_mutex (the table), queue_mutex (+ queue_cv; the ring),
-// frame_mutex (the hand-over). The only nesting is queue_mutex inside
+// frame_mutex (the hand-over), picture_callback_mutex (the wake-up of the
+// main loop, after the hand-over). The only nesting is queue_mutex inside
 // fragments_mutex, for the push of a frame. Screen audio takes no lock: it
 // lives on the main thread alone.
 
@@ -51,6 +52,7 @@ class VideoReceiver {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     using OverlayCallback = std::function<void(SDL_Renderer*, int, int)>;
+    using PictureCallback = std::function<void()>;
     using EncodedFrame = client::EncodedFrame;
 
     static constexpr size_t DECODE_QUEUE_SLOTS = DecodeRing::SLOTS;
@@ -118,6 +120,15 @@ public:
     // Drawn over the picture with the window's size; empty removes it.
     void set_overlay_callback(OverlayCallback callback);
 
+    // Called on the decode thread after each picture it hands over, so the
+    // main loop need not wait out its receive timeout to show it. Any thread;
+    // empty removes it, and once this returns the old one is never called.
+    void set_picture_callback(PictureCallback callback);
+    // A picture handed over and not yet uploaded: the next render() shows
+    // something new.
+    bool has_new_picture() const { return running && frame_ready; }
+    bool is_stream_ended() const { return stream_ended; }
+
     int frame_width() const { return width; }
     int frame_height() const { return height; }
     uint32_t get_window_id() const { return window_id; }
@@ -182,6 +193,8 @@ private:
     std::mutex frame_mutex;
     std::vector<uint8_t> display_buffer;
     std::atomic<bool> frame_ready{false};
+    std::mutex picture_callback_mutex;  // taken alone, never with another lock
+    PictureCallback picture_callback;
 
     // The decoder objects, the scaler and decode_errors; the decode thread's
     // alone while it runs.

@@ -47,9 +47,13 @@ void VideoReceiver::decode_batch(const std::vector<EncodedFrame>& batch) {
 bool VideoReceiver::convert_and_hand_over() {
     if (!decoder.convert_last_picture(convert_buffer)) return false;
     if (!running) return false;
-    std::lock_guard lock(frame_mutex);
-    display_buffer.swap(convert_buffer);
-    frame_ready = true;
+    {
+        std::lock_guard lock(frame_mutex);
+        display_buffer.swap(convert_buffer);
+        frame_ready = true;
+    }
+    std::lock_guard lock(picture_callback_mutex);
+    if (picture_callback) picture_callback();
     return true;
 }
 

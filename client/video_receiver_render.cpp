@@ -99,4 +99,9 @@ void VideoReceiver::set_overlay_callback(OverlayCallback callback) {
     overlay_callback = std::move(callback);
 }
 
+void VideoReceiver::set_picture_callback(PictureCallback callback) {
+    std::lock_guard lock(picture_callback_mutex);
+    picture_callback = std::move(callback);
+}
+
 }  // namespace talvek::client

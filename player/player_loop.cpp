@@ -35,9 +35,20 @@ PlayerLoop::PlayerLoop(const Args& args_, talvek::client::VideoReceiver& receive
         });
     start_display_period(overlay, ticks());
     // The receiver starts with zoom off; nothing is sent until the view changes.
+    if (socket.get_bound_port() != 0 && wake_socket.bind(0)) {
+        receiver.set_picture_callback([this] { wake(); });
+    }
 }
 
-PlayerLoop::~PlayerLoop() { receiver.set_overlay_callback({}); }
+PlayerLoop::~PlayerLoop() {
+    receiver.set_picture_callback({});
+    receiver.set_overlay_callback({});
+}
+
+void PlayerLoop::wake() {
+    static constexpr uint8_t wake_byte = 0;
+    wake_socket.send(&wake_byte, 1, "127.0.0.1", socket.get_bound_port());
+}
 
 void PlayerLoop::on_event(const SDL_Event& event) {
     switch (event.type) {
@@ -45,7 +56,15 @@ void PlayerLoop::on_event(const SDL_Event& event) {
         quit = true;
         break;
     case SDL_WINDOWEVENT:
-        if (event.window.event == SDL_WINDOWEVENT_CLOSE) quit = true;
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
+            quit = true;
+        } else {
+            window_exposed = true;  // shown, exposed, resized, restored...
+        }
+        break;
+    case SDL_RENDER_TARGETS_RESET:
+    case SDL_RENDER_DEVICE_RESET:
+        window_exposed = true;
         break;
     case SDL_MOUSEWHEEL:
         on_wheel(event.wheel);
@@ -144,7 +163,21 @@ void PlayerLoop::run_pass() {
     }
 
     forward_keyframe_request();
-    receiver.render();
+    draw_if_needed();
     auto_hide_overlay();
     SDL_Delay(1);
+}
+
+PlayerLoop::Scene PlayerLoop::scene() const {
+    return Scene{overlay.visible, muted, volume, view.fullscreen, applied_zoom,
+                 receiver.is_stream_ended()};
+}
+
+void PlayerLoop::draw_if_needed() {
+    const Scene now = scene();
+    if (drawn == now && !window_exposed && !receiver.has_new_picture()) return;
+    receiver.render();
+    ++draws;
+    drawn = now;
+    window_exposed = false;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <SDL.h>
@@ -57,6 +58,10 @@ public:
     void on_left_press(const SDL_MouseButtonEvent& button);
     void on_left_release();
     void on_motion(const SDL_MouseMotionEvent& motion);
+    // Once a pass: render() when what the window shows would change (a new
+    // picture, the view, the bar, the stream's end) or the window asks for
+    // it; otherwise the last presented picture stays on screen.
+    void draw_if_needed();
     // Once a pass, after drawing.
     void auto_hide_overlay();
 
@@ -78,8 +83,24 @@ public:
     float chosen_volume() const { return volume; }
     bool overlay_visible() const { return overlay.visible; }
     bool is_dragging_volume() const { return volume_dragging; }
+    // How often the loop has called render(): what it presented.
+    uint64_t draw_count() const { return draws; }
 
 private:
+    // Everything besides the picture that decides what render() draws.
+    struct Scene {
+        bool overlay_visible = false;
+        bool muted = false;
+        float volume = 0.0f;
+        bool fullscreen = false;
+        ZoomRect zoom;
+        bool stream_ended = false;
+        bool operator==(const Scene&) const = default;
+    };
+    Scene scene() const;
+    // Decode thread: ends the main loop's wait for a datagram.
+    void wake();
+
     void overlay_activity();
     void pan_step(const SDL_MouseMotionEvent& motion);
     void volume_drag_step(const SDL_MouseMotionEvent& motion);
@@ -101,4 +122,12 @@ private:
     bool volume_dragging = false;  // left button went down on the slider
 
     std::vector<uint8_t> buffer;  // one datagram at a time, reused
+
+    ZoomRect applied_zoom;         // as last given to the receiver
+    std::optional<Scene> drawn;    // none: nothing drawn yet
+    bool window_exposed = false;   // the window's contents need drawing again
+    uint64_t draws = 0;
+    // Sends one byte to our own port when a picture is ready: the datagram
+    // is too short to be media and is dropped, but it ends the wait.
+    talvek::UDPSocket wake_socket;
 };

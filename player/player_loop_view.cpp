@@ -24,6 +24,7 @@ void PlayerLoop::toggle_fullscreen() {
 void PlayerLoop::apply_zoom() {
     const ZoomRect r = zoom_rect_for(view.zoom, receiver.frame_width(), receiver.frame_height());
     receiver.set_zoom_rect(r.enabled, r.x, r.y, r.w, r.h);
+    applied_zoom = r;
 }
 
 void PlayerLoop::reset_view() {

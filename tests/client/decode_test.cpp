@@ -169,6 +169,31 @@ TEST_P(CleanStreamTest, BatchShowsItsNewestPicture) {
     EXPECT_FALSE(receiver.needs_keyframe_request());
 }
 
+TEST_P(CleanStreamTest, EveryHandOverTellsThePictureCallbackOnceThePictureIsReady) {
+    EncodedStream stream;
+    ASSERT_TRUE(client_test::encode_moving_picture(GetParam(), 320, 240, 3, stream));
+    ASSERT_TRUE(bring_up(320, 240, codec_for(GetParam())));
+    std::atomic<int> calls{0};
+    std::atomic<bool> ready_at_every_call{true};
+    receiver.set_picture_callback([&] {
+        ++calls;
+        if (!receiver.has_new_picture()) ready_at_every_call = false;
+    });
+
+    for (const auto& packet : stream.packets) {
+        feed_and_wait(packet);
+        std::vector<uint8_t> picture;
+        ASSERT_TRUE(Peer::take_picture(receiver, picture));  // as render() would
+    }
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(hand_overs, 3);
+    EXPECT_TRUE(ready_at_every_call) << "the callback ran before the picture was in place";
+
+    receiver.set_picture_callback({});
+    feed_and_wait(stream.packets[0]);
+    EXPECT_EQ(calls, 3) << "a removed callback is not called";
+}
+
 INSTANTIATE_TEST_SUITE_P(Codecs, CleanStreamTest, ::testing::Values(Encoder::Vp8, Encoder::H264),
                          [](const ::testing::TestParamInfo<Encoder>& param_info) {
                              return std::string(name_of(param_info.param));

@@ -225,4 +225,57 @@ TEST_F(PlayerLoopTest, ScreenAudioDatagramsReachThePlaybackQueue) {
     EXPECT_EQ(device.queued_values.size(), 3840u);
 }
 
+// ---- drawing only when something changes ----------------------------------
+
+TEST_F(PlayerLoopTest, PassesDrawOnlyWhenWhatTheWindowShowsWouldChange) {
+    args.has_audio = true;
+    uint32_t clock_ms = 1000;
+    PlayerLoop loop(args, receiver, player_socket, [&] { return clock_ms; });
+    loop.run_pass();
+    EXPECT_EQ(loop.draw_count(), 1u) << "the first pass draws";
+    for (int i = 0; i < 3; ++i) loop.run_pass();
+    EXPECT_EQ(loop.draw_count(), 1u) << "nothing changed";
+
+    loop.on_event(event_of(SDL_WINDOWEVENT, SDL_WINDOWEVENT_EXPOSED));
+    loop.run_pass();
+    EXPECT_EQ(loop.draw_count(), 2u) << "the window asked for its contents";
+
+    loop.set_volume(0.5f);
+    loop.run_pass();
+    EXPECT_EQ(loop.draw_count(), 3u) << "the bar shows the new volume";
+    loop.set_volume(0.5f);
+    loop.run_pass();
+    EXPECT_EQ(loop.draw_count(), 3u) << "the same volume again";
+    host_received();
+
+    clock_ms += 10'000;  // the bar hides at the end of this pass...
+    loop.run_pass();
+    EXPECT_FALSE(loop.overlay_visible());
+    loop.run_pass();
+    EXPECT_EQ(loop.draw_count(), 4u) << "...and the next pass draws the picture without it";
+
+    testing::internal::CaptureStdout();
+    receiver.mark_stream_ended();
+    testing::internal::GetCapturedStdout();
+    loop.run_pass();
+    loop.run_pass();
+    EXPECT_EQ(loop.draw_count(), 5u) << "the stream-ended overlay, once";
+}
+
+TEST_F(PlayerLoopTest, PictureHandedOverWakesTheWaitingLoopAndIsDrawn) {
+    PlayerLoop loop(args, receiver, player_socket);
+    loop.run_pass();
+    ASSERT_EQ(loop.draw_count(), 1u);
+
+    talvek::client::VideoReceiverTestPeer::hand_over_picture(receiver);
+    // The wake-up is a datagram at the player's own port, too short to be media.
+    char probe[64];
+    EXPECT_EQ(player_socket.recv(probe, sizeof probe, 1000), 1);
+    talvek::client::VideoReceiverTestPeer::hand_over_picture(receiver);
+    loop.run_pass();
+    EXPECT_EQ(loop.draw_count(), 2u);
+    EXPECT_EQ(player_socket.recv(probe, sizeof probe, 0), 0) << "the pass read the wake-up";
+    EXPECT_TRUE(host_received().empty()) << "nothing reaches the host";
+}
+
 }  // namespace

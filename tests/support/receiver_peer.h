@@ -73,6 +73,13 @@ public:
         return r.display_buffer.size() == bytes && r.convert_buffer.size() == bytes;
     }
     static bool frame_ready(const VideoReceiver& r) { return r.frame_ready; }
+    // The end of a decode thread's hand-over, without a decoder: a picture
+    // is ready and the picture callback hears of it.
+    static void hand_over_picture(VideoReceiver& r) {
+        r.frame_ready = true;
+        std::lock_guard lock(r.picture_callback_mutex);
+        if (r.picture_callback) r.picture_callback();
+    }
 
     // Takes a handed-over picture as render() would, without a texture.
     static bool take_picture(VideoReceiver& r, std::vector<uint8_t>& out) {
