@@ -6,7 +6,7 @@
 //
 //   decode_clip CLIP_FILE [--passes N]     (default 3)
 //
-// CLIP_FILE is a clip from the benchmarks' cache (bench/encoded_clip.h:
+// CLIP_FILE is a clip from the benchmarks' cache (tools/replay/encoded_clip.h:
 // `stream_replay --encode-only --clip-cache DIR` writes one). Two variants,
 // each N times through the whole clip:
 //   plain     send_packet + receive_frame + sws_scale to BGRA per frame, with
@@ -45,7 +45,7 @@ using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
 using talvek::tools::Datagram;
 
-// The benchmark clip cache's layout (bench/encoded_clip.cpp):
+// The benchmark clip cache's layout (tools/replay/encoded_clip.cpp):
 //   u32 magic "PCL1", u32 count, then per frame: u8 keyframe, u32 size, bytes.
 constexpr uint32_t CLIP_MAGIC = 0x50434c31;
 

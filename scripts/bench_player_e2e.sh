@@ -2,8 +2,8 @@
 # End-to-end benchmark of the host -> player video path: 1920x1080 VP8 under
 # a private Xvfb.
 #
-# The host is bench/stream_replay: the sender's test picture with fresh noise
-# over its colour bars, encoded up front by the sender's own encoder and
+# The host is tools/replay/stream_replay: the sender's test picture with
+# fresh noise over its colour bars, encoded up front by the sender's own encoder and
 # settings (real-time libvpx, constant bit rate), then streamed as the sender
 # streams: one frame per interval, fragments of 1400 bytes, each frame spread
 # over 3/4 of the interval (the sender's default) or sent as one burst (the
@@ -19,7 +19,8 @@
 #   drop lines   "[VideoReceiver] Dropped frame" lines on player's stderr
 #   KFRQ         keyframe requests that reached the host
 #   shown        pictures that reached the screen over pictures sent, read by
-#                bench/screen_watch from one row of the window every ~1 ms
+#                tools/screen_watch/screen_watch from one row of the window
+#                every ~1 ms
 #   latency      from a frame's first datagram leaving the host to its
 #                picture number on screen: median and 90th percentile
 #   passes/s     main-loop passes a second, counted from outside as the
@@ -89,8 +90,8 @@ build_if_missing() {
 build_if_missing "$BUILD" 512 player sender stream_replay screen_watch stream_verdict bench_player_loop
 [[ -n "$COMPARE" ]] && build_if_missing "$BUILD1" 1 player bench_player_loop
 
-REPLAY="$BUILD/bench/stream_replay"
-WATCH="$BUILD/bench/screen_watch"
+REPLAY="$BUILD/tools/replay/stream_replay"
+WATCH="$BUILD/tools/screen_watch/screen_watch"
 VERDICT="$BUILD/tools/verdict/stream_verdict"
 mkdir -p "$CACHE"
 WORK="$(mktemp -d /tmp/bench_player_e2e.XXXXXX)"

@@ -34,7 +34,7 @@ echo "|---|---|---|---|---|"
 for codec in vp8 h264; do
     for size in 1280x720 1920x1080; do
         w=${size%x*} h=${size#*x}
-        "$linux_build/bench/stream_replay" --port 9 --encode-only --clip-cache "$clips" \
+        "$linux_build/tools/replay/stream_replay" --port 9 --encode-only --clip-cache "$clips" \
             --codec "$codec" --width "$w" --height "$h" --pictures 120 >/dev/null 2>&1
         clip=$(ls "$clips"/clip_${codec}_${size}_*_120p_*.bin | head -n 1)
         declare -A runs=()

@@ -6,9 +6,10 @@
 #
 # Modes:
 #   player          1920x1080 VP8 at 30 fps. The frames come from a clip
-#                   encoded once by bench/stream_replay (the real-time encoder
-#                   manages about 3 fps at this size here); the sender
-#                   restarts it at its keyframe on every KFRQ and every 4 s.
+#                   encoded once by tools/replay/stream_replay (the
+#                   real-time encoder manages about 3 fps at this size
+#                   here); the sender restarts it at its keyframe on every
+#                   KFRQ and every 4 s.
 #   preview         raw 160x90 BGRA at 30 fps (42 datagrams a frame: at 5 %
 #                   loss 12 % of frames arrive whole; a 1280x720 frame of
 #                   2634 datagrams would never arrive whole).
@@ -27,7 +28,8 @@
 # keyframe); preview, from each
 # frame that lost datagrams to the first picture of a later frame (late when
 # after the next frame sent whole + 100 ms + a frame interval). The screen is read by
-# bench/screen_watch from the frame-number strip of the test picture.
+# tools/screen_watch/screen_watch from the frame-number strip of the test
+# picture.
 #
 # Usage: scripts/soak.sh [--minutes N] [--build DIR] [--bitrate B] [--keep DIR]
 #                        [player|preview|never-complete|all]
@@ -78,8 +80,8 @@ ninja -C "$BUILD" -j2 player preview sender stream_replay screen_watch stream_ve
 PLAYER="$BUILD/player/player"
 PREVIEW="$BUILD/preview/preview"
 SENDER="$BUILD/tools/sender/sender"
-REPLAY="$BUILD/bench/stream_replay"
-WATCH="$BUILD/bench/screen_watch"
+REPLAY="$BUILD/tools/replay/stream_replay"
+WATCH="$BUILD/tools/screen_watch/screen_watch"
 VERDICT="$BUILD/tools/verdict/stream_verdict"
 
 WORK="$(mktemp -d /tmp/soak.XXXXXX)"

@@ -2,7 +2,7 @@
 // Pre-encoded frames for the player mode's --clip: 1920x1080 VP8 costs the
 // real-time encoder several times the frame interval on this machine, so a
 // long run streams frames encoded once instead. The file is the one
-// bench/stream_replay --encode-only leaves in its --clip-cache folder:
+// tools/replay/stream_replay --encode-only leaves in its --clip-cache folder:
 //
 //   0   u32  magic 0x50434c31 ("PCL1")
 //   4   u32  frame count

@@ -2,7 +2,7 @@
 // A machine-readable record of what the sender did and when, for soak runs
 // that match it against what the target showed. One line per event, each
 // starting with the steady clock in nanoseconds (CLOCK_MONOTONIC, the clock
-// bench/screen_watch stamps its lines with):
+// tools/screen_watch/screen_watch stamps its lines with):
 //
 //   <ns> frame <frame id> <picture> <datagrams> <dropped> <key 0|1>
 //   <ns> kfrq
