@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# End-to-end benchmark of the host -> player video path: 1920x1080 VP8 under
-# a private Xvfb.
+# End-to-end benchmark of the host -> player video path: VP8, 1920x1080 unless
+# --size says otherwise, under a private Xvfb.
 #
 # The host is tools/replay/stream_replay: the sender's test picture with
 # fresh noise over its colour bars, encoded up front by the sender's own encoder and
@@ -38,9 +38,10 @@
 # and the sender check.
 #
 # Usage: scripts/bench_player_e2e.sh [--build DIR] [--build1 DIR] [--seconds S]
-#            [--climb "FPS:BITRATE ..."] [--compare "FPS:BITRATE ..."]
+#            [--size WxH] [--climb "FPS:BITRATE ..."] [--compare "FPS:BITRATE ..."]
 #            [--climb-burst] [--cache DIR] [--loop-bench] [--sender-check]
-# Defaults: build-pbench, build-pbench-1, 10 s a run,
+# Defaults: build-pbench, build-pbench-1, 10 s a run, 1920x1080 (the stream and
+#   the window; the display stays 1920x1080),
 #   climb "30:4000000 30:8000000 60:8000000 60:12000000 60:16000000",
 #   compare "30:4000000 30:8000000 60:12000000", clips cached in /tmp/talvek_bench_clips.
 # Missing builds are configured (Release) and built with 2 jobs.
@@ -65,6 +66,7 @@ while [[ $# -gt 0 ]]; do
         --build) BUILD="$(realpath -m "$2")"; shift 2 ;;
         --build1) BUILD1="$(realpath -m "$2")"; shift 2 ;;
         --seconds) RUN_SECONDS="$2"; shift 2 ;;
+        --size) WIDTH="${2%x*}"; HEIGHT="${2#*x}"; shift 2 ;;
         --climb) CLIMB="$2"; shift 2 ;;
         --compare) COMPARE="$2"; shift 2 ;;
         --climb-burst) CLIMB_MODE="burst"; shift ;;
@@ -289,7 +291,7 @@ if (( LOOP_BENCH )); then
 fi
 
 if (( SENDER_CHECK )); then
-    echo "## the sender's own real-time encoder with the same picture, 1920x1080 at 30 fps"
+    echo "## the sender's own real-time encoder with the same picture, ${WIDTH}x${HEIGHT} at 30 fps"
     "$REPLAY" --write-y4m "$WORK/clip.y4m" --width "$WIDTH" --height "$HEIGHT" --fps 30 --pictures 60
     "$BUILD/tools/sender/sender" player --port "$(free_port)" --width "$WIDTH" --height "$HEIGHT" \
         --fps 30 --bitrate 8000000 --seconds 5 --burst --input "$WORK/clip.y4m" --quiet |
