@@ -34,12 +34,14 @@
 # bit rates with the default build (512 datagrams per pass), paced; the
 # realistic streams in bursts with the default build and with a build that
 # reads one datagram per pass (-DTALVEK_PLAYER_DATAGRAMS_PER_PASS=1);
-# optionally bench_player_loop (render() cost and loop passes in-process)
-# and the sender check.
+# optionally bench_player_loop (render() cost and loop passes in-process),
+# the sender check, and after each climb run the bare loop (bench/bare_loop:
+# the same clip decoded, converted and shown at the same rate on one thread,
+# no network) with the player's CPU per shown frame divided by the loop's.
 #
 # Usage: scripts/bench_player_e2e.sh [--build DIR] [--build1 DIR] [--seconds S]
 #            [--size WxH] [--climb "FPS:BITRATE ..."] [--compare "FPS:BITRATE ..."]
-#            [--climb-burst] [--cache DIR] [--loop-bench] [--sender-check]
+#            [--climb-burst] [--cache DIR] [--loop-bench] [--sender-check] [--bare-loop]
 # Defaults: build-pbench, build-pbench-1, 10 s a run, 1920x1080 (the stream and
 #   the window; the display stays 1920x1080),
 #   climb "30:4000000 30:8000000 60:8000000 60:12000000 60:16000000",
@@ -58,6 +60,7 @@ CLIMB_MODE="paced"
 CACHE="/tmp/talvek_bench_clips"
 LOOP_BENCH=0
 SENDER_CHECK=0
+BARE_LOOP=0
 WIDTH=1920
 HEIGHT=1080
 
@@ -73,6 +76,7 @@ while [[ $# -gt 0 ]]; do
         --cache) CACHE="$(realpath -m "$2")"; shift 2 ;;
         --loop-bench) LOOP_BENCH=1; shift ;;
         --sender-check) SENDER_CHECK=1; shift ;;
+        --bare-loop) BARE_LOOP=1; shift ;;
         -h|--help) sed -n '2,/^$/p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "unknown option: $1" >&2; exit 2 ;;
     esac
@@ -89,7 +93,8 @@ build_if_missing() {
         cmake --build "$dir" -j2 --target "$@" >/dev/null
     fi
 }
-build_if_missing "$BUILD" 512 player sender stream_replay screen_watch stream_verdict bench_player_loop
+build_if_missing "$BUILD" 512 player sender stream_replay screen_watch stream_verdict bench_player_loop \
+    bare_loop
 [[ -n "$COMPARE" ]] && build_if_missing "$BUILD1" 1 player bench_player_loop
 
 REPLAY="$BUILD/tools/replay/stream_replay"
@@ -157,6 +162,23 @@ count_passes() {
         sleep "$2"
         echo "-"
     fi
+}
+
+# --- the bare loop ------------------------------------------------------------
+# $1 fps, $2 bit rate, $3 the player's result line for the same stream: the
+# bare loop shows the same clip at the same rate, and the player's CPU per
+# shown frame is divided by the loop's.
+bare_loop_run() {
+    local fps="$1" bitrate="$2" line="$3" bare
+    bare="$("$BUILD/bench/bare_loop" --width "$WIDTH" --height "$HEIGHT" --fps "$fps" \
+        --bitrate "$bitrate" --frames "$((fps * RUN_SECONDS))" --clip-cache "$CACHE" --paced 1)"
+    awk -v line="$line" -v bare="$bare" -v secs="$RUN_SECONDS" 'BEGIN {
+        n = split(line, f, " "); split(f[8], shown, "/")
+        match(bare, /[0-9.]+ ms CPU a frame/); loop_ms = substr(bare, RSTART, RLENGTH) + 0
+        player_ms = (shown[1] > 0 ? f[12] * secs * 1000 / shown[1] : 0)
+        printf "#   %s\n#   player %.2f ms CPU a shown frame / bare loop %.2f ms = %.2f\n",
+            bare, player_ms, loop_ms, (loop_ms > 0 ? player_ms / loop_ms : 0)
+    }'
 }
 
 # --- idle ----------------------------------------------------------------------
@@ -267,6 +289,7 @@ best=""
 for c in $CLIMB; do
     line="$(stream_run "$BUILD" "${c%%:*}" "${c##*:}" "$CLIMB_MODE")"
     echo "$line"
+    (( BARE_LOOP )) && bare_loop_run "${c%%:*}" "${c##*:}" "$line"
     [[ "$line" == *" clean" ]] && best="${c%%:*} fps at $(awk -v b="${c##*:}" 'BEGIN { print b / 1e6 }') Mbit/s"
 done
 echo "# highest clean: ${best:-none}"
