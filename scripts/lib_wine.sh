@@ -31,6 +31,17 @@ use_wine_prefix() {
     fi
 }
 
+# Starts the prefix's wineserver to stay up, with wine's own services
+# (services.exe, winedevice.exe, plugplay.exe...) under it, their output
+# going to $1. Otherwise the first program a test starts brings them up,
+# and they write to its standard error: a crash of one of them reads as
+# the program's own, and their start-up eats the test's time.
+start_wine() {
+    stop_wine
+    "$WINESERVER" -p
+    DISPLAY= WAYLAND_DISPLAY= "$WINE" cmd /c exit >>"$1" 2>&1
+}
+
 # Ends the prefix's wineserver and every wine process left in it.
 stop_wine() {
     "$WINESERVER" -k 2>/dev/null || true

@@ -36,11 +36,14 @@ export TALVEK_E2E_PLAYER=$windows_dir/player.exe
 export TALVEK_E2E_PREVIEW=$windows_dir/preview.exe
 export TALVEK_E2E_LAUNCHER=$WINE
 trap stop_wine EXIT
+services_log=$windows_dir/wine-services.log
+: >"$services_log"
 
 failed=()
 start=$(date +%s)
 for t in "${tests[@]}"; do
     echo "[windows-e2e] $t against $windows_dir"
+    start_wine "$services_log"
     # Each test program brings its own Xvfb; wine's desktop process must not
     # outlive it into the next one's.
     ctest --test-dir "$linux_build" --output-on-failure -R "^$t\$" || failed+=("$t")
@@ -49,6 +52,10 @@ for t in "${tests[@]}"; do
     grep -h "SKIPPED \]\|wine limit" "$linux_build/Testing/Temporary/LastTest.log" | sort -u |
         sed "s/^/[windows-e2e] $t: /" || true
 done
+# Not the programs' own output, but worth seeing: wine's services said it.
+if [ -s "$services_log" ]; then
+    sed "s/^/[windows-e2e] wine's services: /" "$services_log"
+fi
 if ((${#failed[@]})); then
     echo "[windows-e2e] FAILED: ${failed[*]} ($(($(date +%s) - start)) s)" >&2
     exit 1
