@@ -43,11 +43,10 @@ failed=()
 start=$(date +%s)
 for t in "${tests[@]}"; do
     echo "[windows-e2e] $t against $windows_dir"
-    start_wine "$services_log"
     # Each test program brings its own Xvfb; wine's desktop process must not
-    # outlive it into the next one's.
+    # outlive it into the next one's: start_wine ends the last session first.
+    start_wine "$services_log"
     ctest --test-dir "$linux_build" --output-on-failure -R "^$t\$" || failed+=("$t")
-    stop_wine
     # A test that met a wine limit skips, naming it: say so, it is no pass.
     grep -h "SKIPPED \]\|wine limit" "$linux_build/Testing/Temporary/LastTest.log" | sort -u |
         sed "s/^/[windows-e2e] $t: /" || true
