@@ -38,10 +38,16 @@
 # the sender check, and after each climb run the bare loop (bench/bare_loop:
 # the same clip decoded, converted and shown at the same rate on one thread,
 # no network) with the player's CPU per shown frame divided by the loop's.
+# With --gstreamer, each climb run is followed by the same run into a stock
+# GStreamer pipeline (udpsrc with a 4 MiB buffer, rtpvp8depay, vp8dec,
+# videoconvert, ximagesink sync=false, a window the size of the picture):
+# the same frames at the same pace as RTP (stream_replay --rtp), watched
+# the same way, and the player's latency, CPU and peak RSS divided by its.
 #
 # Usage: scripts/bench_player_e2e.sh [--build DIR] [--build1 DIR] [--seconds S]
 #            [--size WxH] [--climb "FPS:BITRATE ..."] [--compare "FPS:BITRATE ..."]
 #            [--climb-burst] [--cache DIR] [--loop-bench] [--sender-check] [--bare-loop]
+#            [--gstreamer]
 # Defaults: build-pbench, build-pbench-1, 10 s a run, 1920x1080 (the stream and
 #   the window; the display stays 1920x1080),
 #   climb "30:4000000 30:8000000 60:8000000 60:12000000 60:16000000",
@@ -61,6 +67,7 @@ CACHE="/tmp/talvek_bench_clips"
 LOOP_BENCH=0
 SENDER_CHECK=0
 BARE_LOOP=0
+GSTREAMER=0
 WIDTH=1920
 HEIGHT=1080
 
@@ -77,6 +84,7 @@ while [[ $# -gt 0 ]]; do
         --loop-bench) LOOP_BENCH=1; shift ;;
         --sender-check) SENDER_CHECK=1; shift ;;
         --bare-loop) BARE_LOOP=1; shift ;;
+        --gstreamer) GSTREAMER=1; shift ;;
         -h|--help) sed -n '2,/^$/p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "unknown option: $1" >&2; exit 2 ;;
     esac
@@ -97,6 +105,16 @@ build_if_missing "$BUILD" 512 player sender stream_replay screen_watch stream_ve
     bare_loop
 [[ -n "$COMPARE" ]] && build_if_missing "$BUILD1" 1 player bench_player_loop
 
+# The peer's packages, on a machine that lacks them (the tests never need them).
+if (( GSTREAMER )) && ! command -v gst-launch-1.0 >/dev/null 2>&1; then
+    echo "# installing GStreamer for the peer runs"
+    SUDO=""
+    [[ "$(id -u)" -eq 0 ]] || SUDO="sudo"
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+        gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x \
+        >/dev/null
+fi
+
 REPLAY="$BUILD/tools/replay/stream_replay"
 WATCH="$BUILD/tools/screen_watch/screen_watch"
 VERDICT="$BUILD/tools/verdict/stream_verdict"
@@ -105,8 +123,9 @@ WORK="$(mktemp -d /tmp/bench_player_e2e.XXXXXX)"
 XVFB_PID=""
 PLAYER_PID=""
 WATCH_PID=""
+GST_PID=""
 cleanup() {
-    for p in "$WATCH_PID" "$PLAYER_PID" "$XVFB_PID"; do
+    for p in "$WATCH_PID" "$PLAYER_PID" "$GST_PID" "$XVFB_PID"; do
         if [[ -n "$p" ]]; then kill "$p" 2>/dev/null || true; fi
     done
     rm -rf "$WORK"
@@ -257,6 +276,82 @@ stream_run() {
         }'
 }
 
+# --- the same run into GStreamer ----------------------------------------------------
+# $1 fps, $2 bit rate, $3 burst or paced. Prints one result line in
+# stream_run's columns; drop lines and passes do not apply ("-").
+gst_run() {
+    local fps="$1" bitrate="$2" burst=""
+    [[ "$3" == burst ]] && burst="--burst"
+    local port t0 t1 x0 x1 d0 d1 rss
+    port="$(free_port)"
+    gst-launch-1.0 -q udpsrc address=127.0.0.1 port="$port" buffer-size=4194304 \
+        caps="application/x-rtp,media=video,clock-rate=90000,encoding-name=VP8,payload=96" \
+        ! rtpvp8depay ! vp8dec ! videoconvert ! ximagesink sync=false \
+        >"$WORK/gst.out" 2>&1 &
+    GST_PID=$!
+    for _ in $(seq 100); do
+        [[ -n "$(udp_socket_fields "$port")" ]] && break
+        sleep 0.05
+    done
+    [[ -n "$(udp_socket_fields "$port")" ]] ||
+        { echo "gst-launch-1.0 did not open its socket:" >&2; cat "$WORK/gst.out" >&2; exit 1; }
+    # Its window opens with the first picture, so the watcher starts first.
+    "$WATCH" --title "gst-launch-1.0" --seconds "$((RUN_SECONDS + 4))" >"$WORK/watch.txt" \
+        2>"$WORK/watch.err" &
+    WATCH_PID=$!
+    sleep 1
+    d0="$(socket_drops "$port")"
+    t0="$(cpu_ticks "$GST_PID")"
+    x0="$(cpu_ticks "$XVFB_PID")"
+    # shellcheck disable=SC2086
+    "$REPLAY" --rtp --port "$port" --width "$WIDTH" --height "$HEIGHT" --fps "$fps" \
+        --bitrate "$bitrate" --seconds "$RUN_SECONDS" $burst --clip-cache "$CACHE" \
+        --log "$WORK/sends.txt" >"$WORK/replay.out" 2>&1
+    t1="$(cpu_ticks "$GST_PID")"
+    x1="$(cpu_ticks "$XVFB_PID")"
+    sleep 0.5
+    d1="$(socket_drops "$port")"
+    rss="$(peak_rss_kib "$GST_PID")"
+    kill "$WATCH_PID" 2>/dev/null || true
+    wait "$WATCH_PID" 2>/dev/null || true
+    WATCH_PID=""
+    kill -INT "$GST_PID" 2>/dev/null || true
+    wait "$GST_PID" 2>/dev/null || true
+    GST_PID=""
+
+    local summary frames late shown lat50 lat90
+    summary="$(grep '^\[Replay\] done:' "$WORK/replay.out" || true)"
+    [[ -n "$summary" ]] || { echo "stream_replay --rtp failed:" >&2; cat "$WORK/replay.out" >&2; exit 1; }
+    frames="$(sed -E 's/.*done: ([0-9]+) frames.*/\1/' <<<"$summary")"
+    late="$(sed -E 's/.* ([0-9]+) late.*/\1/' <<<"$summary")"
+    read -r shown lat50 lat90 < <("$VERDICT" latency "$WORK/sends.txt" "$WORK/watch.txt")
+    awk -v sent="$frames" -v fps="$fps" -v bitrate="$bitrate" -v drops="$((d1 - d0))" \
+        -v late="$late" -v shown="$shown" -v lat50="${lat50:-0}" -v lat90="${lat90:-0}" \
+        -v secs="$RUN_SECONDS" -v pt="$((t1 - t0))" -v xt="$((x1 - x0))" -v tck="$CLK_TCK" \
+        -v rss="$rss" 'BEGIN {
+            verdict = "clean"
+            if (drops > 0) verdict = "LOSS"
+            else if (late > 0) verdict = "HOST-LATE"
+            printf "%4d %6.1f %6d %7d %6s %5d %4d %5d/%-5d %6.1f %6.1f %8s %7.2f %5.0f%% %5d  %s\n",
+                fps, bitrate / 1e6, sent, drops, "-", 0, late, shown, sent, lat50, lat90, "-",
+                pt / tck / secs, 100 * xt / tck / secs, rss / 1024, verdict
+        }'
+}
+
+# The player's line ($1) against GStreamer's ($2): latency, CPU and peak RSS.
+peer_ratios() {
+    awk -v a="$1" -v b="$2" 'BEGIN {
+        split(a, p, " "); split(b, g, " ")
+        # Both draw through the same X server: its share counts too.
+        pc = p[12] + p[13] / 100; gc = g[12] + g[13] / 100
+        printf "#   player / GStreamer: median latency %.2f, 90th percentile %.2f, CPU %.2f " \
+               "(%.2f with the X server), RSS %.2f\n",
+            (g[9] > 0 ? p[9] / g[9] : 0), (g[10] > 0 ? p[10] / g[10] : 0),
+            (g[12] > 0 ? p[12] / g[12] : 0), (gc > 0 ? pc / gc : 0),
+            (g[14] > 0 ? p[14] / g[14] : 0)
+    }'
+}
+
 header() {
     printf '%4s %6s %6s %7s %6s %5s %4s %11s %6s %6s %8s %7s %6s %5s  %s\n' \
         fps Mbit/s frames sockdrp dropln KFRQ late shown/sent lat50 lat90 passes/s \
@@ -290,6 +385,11 @@ for c in $CLIMB; do
     line="$(stream_run "$BUILD" "${c%%:*}" "${c##*:}" "$CLIMB_MODE")"
     echo "$line"
     (( BARE_LOOP )) && bare_loop_run "${c%%:*}" "${c##*:}" "$line"
+    if (( GSTREAMER )); then
+        gst_line="$(gst_run "${c%%:*}" "${c##*:}" "$CLIMB_MODE")"
+        echo "gst: $gst_line"
+        peer_ratios "$line" "$gst_line"
+    fi
     [[ "$line" == *" clean" ]] && best="${c%%:*} fps at $(awk -v b="${c##*:}" 'BEGIN { print b / 1e6 }') Mbit/s"
 done
 echo "# highest clean: ${best:-none}"

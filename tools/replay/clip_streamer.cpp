@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fragmenter.h"
+#include "rtp_vp8.h"
 
 namespace talvek::bench {
 
@@ -23,8 +24,9 @@ int64_t now_ns() {
 
 }  // namespace
 
-ClipStreamer::ClipStreamer(const EncodedClip& clip_, unsigned short target_port, bool burst_)
-    : clip(clip_), target(target_port), burst(burst_) {}
+ClipStreamer::ClipStreamer(const EncodedClip& clip_, unsigned short target_port, bool burst_,
+                           Wire wire_)
+    : clip(clip_), target(target_port), burst(burst_), wire(wire_) {}
 
 bool ClipStreamer::open(unsigned short listen_port) { return socket.bind(listen_port); }
 
@@ -60,6 +62,8 @@ void ClipStreamer::run(double seconds, const std::atomic<bool>* stop, FILE* log)
     const auto frames = static_cast<long>(seconds * fps + 0.5);
     std::vector<tools::Datagram> datagrams;
     uint32_t sequence = 0;
+    uint16_t rtp_sequence = 0;
+    constexpr uint32_t RTP_SSRC = 0x7A1E4B00;
     size_t picture = 0;
     const Clock::time_point start = Clock::now();
     for (long i = 0; i < frames && !(stop && *stop); ++i) {
@@ -79,7 +83,15 @@ void ClipStreamer::run(double seconds, const std::atomic<bool>* stop, FILE* log)
         const tools::EncodedFrame& frame = clip.frames[picture];
         const auto frame_id = static_cast<uint32_t>(i + 1);
         datagrams.clear();
-        tools::cut_video_frame(frame_id, frame.data.data(), frame.data.size(), sequence, datagrams);
+        if (wire == Wire::RtpVp8) {
+            const auto timestamp = static_cast<uint32_t>(
+                static_cast<double>(i) * RTP_VIDEO_CLOCK_HZ / fps + 0.5);
+            cut_rtp_vp8_frame(frame.data.data(), frame.data.size(), timestamp, RTP_SSRC,
+                              rtp_sequence, datagrams);
+        } else {
+            tools::cut_video_frame(frame_id, frame.data.data(), frame.data.size(), sequence,
+                                   datagrams);
+        }
         if (log) {
             std::fprintf(log, "%lld %u %zu %zu %d\n", static_cast<long long>(now_ns()), frame_id,
                          picture + 1, datagrams.size(), frame.keyframe ? 1 : 0);

@@ -29,9 +29,14 @@ struct StreamCounts {
     uint64_t late_frames = 0;  // sent more than one interval after they were due
 };
 
+// What the datagrams carry: the player's fragments, or RTP for a stock
+// receiver measured against the player (VP8 clips only; see rtp_vp8.h).
+enum class Wire { Player, RtpVp8 };
+
 class ClipStreamer {
 public:
-    ClipStreamer(const EncodedClip& clip, unsigned short target_port, bool burst);
+    ClipStreamer(const EncodedClip& clip, unsigned short target_port, bool burst,
+                 Wire wire = Wire::Player);
 
     // Binds the socket that sends and hears replies (0: any port).
     bool open(unsigned short listen_port);
@@ -51,6 +56,7 @@ private:
     const EncodedClip& clip;
     unsigned short target;
     bool burst;
+    Wire wire;
     UDPSocket socket;
     bool restart_requested = false;
     StreamCounts totals;

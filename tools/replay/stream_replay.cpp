@@ -6,14 +6,16 @@
 //   stream_replay --port P [--listen-port Q] [--codec vp8|h264]
 //                 [--width W --height H] [--fps F] [--bitrate B]
 //                 [--seconds S] [--pictures N] [--burst]
-//                 [--clip-cache DIR] [--log FILE] [--encode-only]
+//                 [--clip-cache DIR] [--log FILE] [--rtp] [--encode-only]
 //                 [--write-y4m FILE]
 //
 // The player's --parent-port is Q: a KFRQ restarts the clip at its
 // keyframe. --log writes one line per frame (clip_streamer.h); the summary
 // line goes to standard output. --write-y4m writes the clip's raw pictures
 // instead, for the sender's --input (to see what its real-time encoder
-// reaches with the same picture).
+// reaches with the same picture). --rtp sends the same frames at the same
+// pace as RTP (rtp_vp8.h), for a stock receiver to be measured against the
+// player; VP8 only.
 
 #include <cinttypes>
 #include <cstdio>
@@ -34,6 +36,7 @@ struct Options {
     unsigned short listen_port = 0;
     double seconds = 10.0;
     bool burst = false;
+    bool rtp = false;
     bool encode_only = false;
     std::string cache;
     std::string log;
@@ -44,7 +47,7 @@ void usage(const char* program) {
     std::fprintf(stderr,
                  "Usage: %s --port <port> [--listen-port <port>] [--codec vp8|h264] [--width W] "
                  "[--height H] [--fps F] [--bitrate B] [--seconds S] [--pictures N] [--burst] "
-                 "[--clip-cache DIR] [--log FILE] [--encode-only] [--write-y4m FILE]\n",
+                 "[--clip-cache DIR] [--log FILE] [--rtp] [--encode-only] [--write-y4m FILE]\n",
                  program);
 }
 
@@ -59,6 +62,8 @@ bool parse(int argc, char** argv, Options& o) {
         };
         if (arg == "--burst") {
             o.burst = true;
+        } else if (arg == "--rtp") {
+            o.rtp = true;
         } else if (arg == "--encode-only") {
             o.encode_only = true;
         } else if (!value) {
@@ -94,6 +99,10 @@ bool parse(int argc, char** argv, Options& o) {
             std::fprintf(stderr, "unknown option %s\n", arg.c_str());
             return false;
         }
+    }
+    if (o.rtp && o.clip.codec != talvek::VideoCodec::VP8) {
+        std::fprintf(stderr, "--rtp carries VP8 only\n");
+        return false;
     }
     // Four seconds of pictures: a keyframe (the clip's first) every 4 s.
     if (o.clip.pictures <= 0) o.clip.pictures = static_cast<int>(o.clip.fps * 4 + 0.5);
@@ -145,7 +154,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    talvek::bench::ClipStreamer streamer(clip, o.port, o.burst);
+    talvek::bench::ClipStreamer streamer(
+        clip, o.port, o.burst, o.rtp ? talvek::bench::Wire::RtpVp8 : talvek::bench::Wire::Player);
     if (!streamer.open(o.listen_port)) return 1;  // the socket printed why
     std::printf("[Replay] streaming from 127.0.0.1:%u\n", streamer.listen_port());
     std::fflush(stdout);
