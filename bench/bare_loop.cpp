@@ -11,11 +11,16 @@
 // --paced 1 shows a picture every 1/fps instead: the same work at the
 // stream's rate, which is what the player does (a renderer that is kept
 // busy can cost more a frame than one that rests between frames).
+// A second line gives each stage's median wall time a frame (decode,
+// conversion, texture upload, clear and copy, present): where a frame's
+// time between its packet and the screen goes, without the network.
 // Run it on a display (Xvfb); SDL_RENDER_DRIVER picks another renderer.
 
 #include <SDL.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +45,12 @@ double cpu_seconds() {
         return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
     };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double median_ms(std::vector<double> ms) {
+    if (ms.empty()) return 0.0;
+    std::nth_element(ms.begin(), ms.begin() + static_cast<std::ptrdiff_t>(ms.size() / 2), ms.end());
+    return ms[ms.size() / 2];
 }
 
 struct Options {
@@ -129,6 +140,14 @@ int main(int argc, char** argv) {
 
     std::vector<uint8_t> picture(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
     int shown = 0;
+    enum Stage { Decode, Convert, Upload, Draw, Present, STAGES };
+    std::array<std::vector<double>, STAGES> stage_ms;
+    std::chrono::steady_clock::time_point mark;
+    const auto lap = [&](Stage stage) {
+        const auto now = std::chrono::steady_clock::now();
+        stage_ms[stage].push_back(std::chrono::duration<double, std::milli>(now - mark).count());
+        mark = now;
+    };
     const double cpu_start = cpu_seconds();
     const auto wall_start = std::chrono::steady_clock::now();
     const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -139,12 +158,18 @@ int main(int argc, char** argv) {
         while (SDL_PollEvent(&event)) {
         }
         const auto& frame = clip.frames[static_cast<size_t>(i) % clip.frames.size()];
+        mark = std::chrono::steady_clock::now();
         if (!decoder.decode(frame.data).picture) continue;
+        lap(Decode);
         if (!decoder.convert_last_picture(picture)) continue;
+        lap(Convert);
         SDL_UpdateTexture(texture, nullptr, picture.data(), width * 4);
+        lap(Upload);
         SDL_RenderClear(renderer);
         SDL_RenderCopy(renderer, texture, nullptr, nullptr);
+        lap(Draw);
         SDL_RenderPresent(renderer);
+        lap(Present);
         ++shown;
     }
     const double cpu = cpu_seconds() - cpu_start;
@@ -153,6 +178,11 @@ int main(int argc, char** argv) {
     std::printf("bare_loop %dx%d %s renderer %s: %d frames shown, %.3f ms CPU a frame, %.1f fps\n",
                 width, height, options.paced ? "paced" : "unpaced", info.name, shown, shown ? cpu * 1000.0 / shown : 0.0,
                 wall > 0 ? shown / wall : 0.0);
+    std::printf("bare_loop stages, median ms a frame: decode %.2f, convert %.2f, upload %.2f, "
+                "draw %.2f, present %.2f\n",
+                median_ms(stage_ms[Decode]), median_ms(stage_ms[Convert]),
+                median_ms(stage_ms[Upload]), median_ms(stage_ms[Draw]),
+                median_ms(stage_ms[Present]));
 
     SDL_DestroyTexture(texture);
     SDL_DestroyRenderer(renderer);

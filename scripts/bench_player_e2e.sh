@@ -195,6 +195,7 @@ bare_loop_run() {
         n = split(line, f, " "); split(f[8], shown, "/")
         match(bare, /[0-9.]+ ms CPU a frame/); loop_ms = substr(bare, RSTART, RLENGTH) + 0
         player_ms = (shown[1] > 0 ? f[12] * secs * 1000 / shown[1] : 0)
+        gsub(/\n/, "\n#   ", bare)
         printf "#   %s\n#   player %.2f ms CPU a shown frame / bare loop %.2f ms = %.2f\n",
             bare, player_ms, loop_ms, (loop_ms > 0 ? player_ms / loop_ms : 0)
     }'
