@@ -128,7 +128,7 @@ cleanup() {
     for p in "$WATCH_PID" "$PLAYER_PID" "$GST_PID" "$XVFB_PID"; do
         if [[ -n "$p" ]]; then kill "$p" 2>/dev/null || true; fi
     done
-    rm -rf "$WORK"
+    if [[ -n "${BENCH_KEEP_WORK:-}" ]]; then echo "# files kept in $WORK" >&2; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
 
