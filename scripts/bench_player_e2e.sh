@@ -216,6 +216,27 @@ idle_run() {
     stop_player
 }
 
+# The watcher on the window titled $1, for the run and a few seconds more.
+start_watch() {
+    "$WATCH" --title "$1" --seconds "$((RUN_SECONDS + 4))" >"$WORK/watch.txt" \
+        2>"$WORK/watch.err" &
+    WATCH_PID=$!
+}
+
+stop_watch() {
+    kill "$WATCH_PID" 2>/dev/null || true
+    wait "$WATCH_PID" 2>/dev/null || true
+    WATCH_PID=""
+}
+
+# "frames KFRQ late" from stream_replay's summary line; fails without one.
+replay_counts() {
+    local summary
+    summary="$(grep '^\[Replay\] done:' "$WORK/replay.out" || true)"
+    [[ -n "$summary" ]] || { echo "stream_replay failed:" >&2; cat "$WORK/replay.out" >&2; return 1; }
+    sed -E 's/.*done: ([0-9]+) frames.* ([0-9]+) KFRQ, ([0-9]+) late.*/\1 \2 \3/' <<<"$summary"
+}
+
 # --- one streamed run ------------------------------------------------------------
 # $1 build dir, $2 fps, $3 bit rate, $4 burst or paced. Prints one result line.
 stream_run() {
@@ -224,9 +245,7 @@ stream_run() {
     local host_port t0 t1 x0 x1 d0 d1 passes_file rss
     host_port="$(free_port)"
     start_player "$build" "$host_port"
-    "$WATCH" --title "Stream: bench" --seconds "$((RUN_SECONDS + 4))" >"$WORK/watch.txt" \
-        2>"$WORK/watch.err" &
-    WATCH_PID=$!
+    start_watch "Stream: bench"
     sleep 1
     d0="$(socket_drops "$PORT")"
     t0="$(cpu_ticks "$PLAYER_PID")"
@@ -244,17 +263,12 @@ stream_run() {
     sleep 0.5
     d1="$(socket_drops "$PORT")"
     rss="$(peak_rss_kib "$PLAYER_PID")"
-    kill "$WATCH_PID" 2>/dev/null || true
-    wait "$WATCH_PID" 2>/dev/null || true
-    WATCH_PID=""
+    stop_watch
     stop_player
 
-    local summary kfrq late frames droplines
-    summary="$(grep '^\[Replay\] done:' "$WORK/replay.out" || true)"
-    [[ -n "$summary" ]] || { echo "stream_replay failed:" >&2; cat "$WORK/replay.out" >&2; exit 1; }
-    frames="$(sed -E 's/.*done: ([0-9]+) frames.*/\1/' <<<"$summary")"
-    kfrq="$(sed -E 's/.* ([0-9]+) KFRQ.*/\1/' <<<"$summary")"
-    late="$(sed -E 's/.* ([0-9]+) late.*/\1/' <<<"$summary")"
+    local counts kfrq late frames droplines
+    counts="$(replay_counts)" || exit 1
+    read -r frames kfrq late <<<"$counts"
     droplines="$(grep -c 'Dropped frame' "$WORK/player.err" || true)"
 
     # Pictures seen on screen against the frames that carried them: for each
@@ -297,9 +311,7 @@ gst_run() {
     [[ -n "$(udp_socket_fields "$port")" ]] ||
         { echo "gst-launch-1.0 did not open its socket:" >&2; cat "$WORK/gst.out" >&2; exit 1; }
     # Its window opens with the first picture, so the watcher starts first.
-    "$WATCH" --title "gst-launch-1.0" --seconds "$((RUN_SECONDS + 4))" >"$WORK/watch.txt" \
-        2>"$WORK/watch.err" &
-    WATCH_PID=$!
+    start_watch "gst-launch-1.0"
     sleep 1
     d0="$(socket_drops "$port")"
     t0="$(cpu_ticks "$GST_PID")"
@@ -313,28 +325,24 @@ gst_run() {
     sleep 0.5
     d1="$(socket_drops "$port")"
     rss="$(peak_rss_kib "$GST_PID")"
-    kill "$WATCH_PID" 2>/dev/null || true
-    wait "$WATCH_PID" 2>/dev/null || true
-    WATCH_PID=""
+    stop_watch
     kill -INT "$GST_PID" 2>/dev/null || true
     wait "$GST_PID" 2>/dev/null || true
     GST_PID=""
 
-    local summary frames late shown lat50 lat90
-    summary="$(grep '^\[Replay\] done:' "$WORK/replay.out" || true)"
-    [[ -n "$summary" ]] || { echo "stream_replay --rtp failed:" >&2; cat "$WORK/replay.out" >&2; exit 1; }
-    frames="$(sed -E 's/.*done: ([0-9]+) frames.*/\1/' <<<"$summary")"
-    late="$(sed -E 's/.* ([0-9]+) late.*/\1/' <<<"$summary")"
+    local counts frames kfrq late shown lat50 lat90
+    counts="$(replay_counts)" || exit 1
+    read -r frames kfrq late <<<"$counts"
     read -r shown lat50 lat90 < <("$VERDICT" latency "$WORK/sends.txt" "$WORK/watch.txt")
     awk -v sent="$frames" -v fps="$fps" -v bitrate="$bitrate" -v drops="$((d1 - d0))" \
-        -v late="$late" -v shown="$shown" -v lat50="${lat50:-0}" -v lat90="${lat90:-0}" \
-        -v secs="$RUN_SECONDS" -v pt="$((t1 - t0))" -v xt="$((x1 - x0))" -v tck="$CLK_TCK" \
+        -v kfrq="$kfrq" -v late="$late" -v shown="$shown" -v lat50="${lat50:-0}" \
+        -v lat90="${lat90:-0}" -v secs="$RUN_SECONDS" -v pt="$((t1 - t0))" -v xt="$((x1 - x0))" -v tck="$CLK_TCK" \
         -v rss="$rss" 'BEGIN {
             verdict = "clean"
             if (drops > 0) verdict = "LOSS"
             else if (late > 0) verdict = "HOST-LATE"
             printf "%4d %6.1f %6d %7d %6s %5d %4d %5d/%-5d %6.1f %6.1f %8s %7.2f %5.0f%% %5d  %s\n",
-                fps, bitrate / 1e6, sent, drops, "-", 0, late, shown, sent, lat50, lat90, "-",
+                fps, bitrate / 1e6, sent, drops, "-", kfrq, late, shown, sent, lat50, lat90, "-",
                 pt / tck / secs, 100 * xt / tck / secs, rss / 1024, verdict
         }'
 }
