@@ -161,7 +161,14 @@ TEST_F(PreviewEndToEnd, ShowsTheSendersPictureAndClosesCleanly) {
     const Screenshot shot = wait_for_frame(12, 5s);
     const uint32_t shown = shown_frame(shot);
     shot.save_ppm(::testing::TempDir() + "preview_e2e.ppm");
-    if (PREVIEW.windows() && shown != 12) {
+    // A frame is 2634 datagrams sent in 100 ms; on a busy machine the
+    // socket's buffer can fill while preview draws, and a frame that lost a
+    // datagram is never shown. The picture on screen must then still be an
+    // exact earlier frame.
+    const long drops = talvek::testing::udp_socket_drops(port);
+    if (shown != 12 && shown != 0 && drops > 0) {
+        EXPECT_LT(shown, 12u) << drops << " datagrams dropped at preview's socket";
+    } else if (PREVIEW.windows() && shown != 12) {
         // Under wine a 1280x720 frame is read whole within its 100 ms only
         // while the machine is idle (see whole_frames_shape): an earlier
         // frame on screen must still be exact, and none at all is the wine
@@ -172,7 +179,8 @@ TEST_F(PreviewEndToEnd, ShowsTheSendersPictureAndClosesCleanly) {
         }
         EXPECT_LE(shown, 12u);
     } else {
-        EXPECT_EQ(shown, 12u) << "the last frame sent is the one on screen";
+        EXPECT_EQ(shown, 12u) << "the last frame sent is the one on screen (" << drops
+                              << " datagrams dropped at preview's socket)";
     }
     const auto source = talvek::tools::make_test_pattern(1280, 720, shown);
     EXPECT_LT(mismatch_share(shot, source, 1280, 720), 0.001);

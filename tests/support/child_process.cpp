@@ -2,7 +2,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -126,6 +130,22 @@ unsigned short free_udp_port() {
     UDPSocket probe;
     if (!probe.bind(0)) return 0;
     return probe.get_bound_port();
+}
+
+long udp_socket_drops(unsigned short port) {
+    std::ifstream table("/proc/net/udp");
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, ":%04X", port);
+    std::string line;
+    std::getline(table, line);  // the column names
+    while (std::getline(table, line)) {
+        // sl local_address rem_address st tx:rx tr:when retrnsmt uid timeout inode ref pointer drops
+        std::istringstream fields(line);
+        std::string field[13];
+        for (auto& f : field) fields >> f;
+        if (field[1].size() > 5 && field[1].ends_with(suffix)) return std::stol(field[12]);
+    }
+    return -1;
 }
 
 }  // namespace talvek::testing

@@ -50,4 +50,10 @@ private:
 // A UDP port on 127.0.0.1 that was free a moment ago.
 unsigned short free_udp_port();
 
+// Datagrams the kernel has dropped at the UDP socket bound to `port`
+// because its receive buffer was full (Linux's /proc/net/udp, which also
+// lists the sockets of programs run under wine); -1 when no socket holds
+// the port.
+long udp_socket_drops(unsigned short port);
+
 }  // namespace talvek::testing
