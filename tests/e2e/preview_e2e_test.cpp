@@ -192,6 +192,21 @@ TEST_F(PreviewEndToEnd, ShowsTheSendersPictureAndClosesCleanly) {
               0u);
 }
 
+// The screen readers outlive the windows they watch: reading a window
+// whose program has gone is a failed call, not the end of this process.
+TEST_F(PreviewEndToEnd, ReadingAWindowThatIsGoneFailsQuietly) {
+    ASSERT_NO_FATAL_FAILURE(start_preview());
+    close_and_expect_clean_exit();
+    int w = 0, h = 0;
+    Screenshot shot;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (display.window_size(window, w, h) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_FALSE(display.window_size(window, w, h));
+    EXPECT_FALSE(display.capture(window, shot));
+}
+
 TEST_F(PreviewEndToEnd, LossyStreamShowsOnlyCompleteFrames) {
     const FrameShape shape = whole_frames_shape({1280, 720});
     const std::string w = std::to_string(shape.width), h = std::to_string(shape.height);

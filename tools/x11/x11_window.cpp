@@ -13,6 +13,11 @@ namespace {
 
 Display* dpy(void* d) { return static_cast<Display*>(d); }
 
+// A window can go between two requests (its program closing, SDL's short-
+// lived probe windows). Xlib's default handler would end the whole process
+// on the error; ignored, it comes back as the failed call it is.
+int ignore_x_errors(Display*, XErrorEvent*) { return 0; }
+
 // The title as UTF-8: _NET_WM_NAME where the program set it (a name like
 // "Jürgen" survives only there), else the older WM_NAME.
 std::string title_of(Display* d, Window w) {
@@ -52,7 +57,9 @@ bool Screenshot::save_ppm(const std::string& path) const {
     return std::fclose(f) == 0;
 }
 
-X11Display::X11Display() : display(XOpenDisplay(nullptr)) {}
+X11Display::X11Display() : display(XOpenDisplay(nullptr)) {
+    if (display) XSetErrorHandler(ignore_x_errors);  // for every connection of the process
+}
 
 X11Display::~X11Display() {
     if (display) XCloseDisplay(dpy(display));

@@ -33,6 +33,7 @@ public:
     // The first viewable window whose title is `title`; 0 when none shows up.
     unsigned long wait_for_window(const std::string& title, std::chrono::milliseconds timeout);
 
+    // Both fail, rather than end the process, once the window is gone.
     bool window_size(unsigned long window, int& width, int& height);
     bool capture(unsigned long window, Screenshot& shot);
     // Sends WM_DELETE_WINDOW, the window manager's close request.
