@@ -113,6 +113,10 @@ public:
 
     void render();
     void update();
+    // After the renderer lost its device (SDL_RENDER_DEVICE_RESET: Direct3D
+    // 11 and 12 destroy every texture then), a new texture of the stream's
+    // size, holding the last picture again.
+    void restore_texture();
     void render_stream_ended_overlay();
     // Source rectangle in stream pixels; not checked, the caller keeps it
     // inside the picture. Used when enabled and w, h > 0.

@@ -63,7 +63,10 @@ void PlayerLoop::on_event(const SDL_Event& event) {
         }
         break;
     case SDL_RENDER_TARGETS_RESET:
+        window_exposed = true;
+        break;
     case SDL_RENDER_DEVICE_RESET:
+        receiver.restore_texture();
         window_exposed = true;
         break;
     case SDL_MOUSEWHEEL:

@@ -41,6 +41,17 @@ struct SdlVideo {
     ~SdlVideo() { SDL_Quit(); }
 };
 
+// The frames' streaming texture. Made again after the renderer lost its
+// device (Direct3D 11 and 12 destroy every texture then), or no frame
+// would show again.
+SdlPtr<SDL_Texture> make_texture(SDL_Renderer* renderer, const Args& args) {
+    SdlPtr<SDL_Texture> texture(SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888,
+                                                  SDL_TEXTUREACCESS_STREAMING, args.width,
+                                                  args.height));
+    if (!texture) log_err("[Preview] SDL_CreateTexture failed: %s\n", SDL_GetError());
+    return texture;
+}
+
 // Everything between Winsock's start and its end. Whatever way it returns,
 // the texture, the renderer and the window go in that order, then SDL, then
 // the socket.
@@ -71,13 +82,8 @@ int run(const Args& args) {
         return 1;
     }
 
-    SdlPtr<SDL_Texture> texture(SDL_CreateTexture(renderer.get(), SDL_PIXELFORMAT_ARGB8888,
-                                                  SDL_TEXTUREACCESS_STREAMING, args.width,
-                                                  args.height));
-    if (!texture) {
-        log_err("[Preview] SDL_CreateTexture failed: %s\n", SDL_GetError());
-        return 1;
-    }
+    SdlPtr<SDL_Texture> texture = make_texture(renderer.get(), args);
+    if (!texture) return 1;
 
     if (!socket.bind(args.port)) {
         log_err("[Preview] Failed to bind UDP socket to port %u\n", args.port);
@@ -93,6 +99,10 @@ int run(const Args& args) {
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
             if (quit_requested_by(event)) quit = true;
+            if (event.type == SDL_RENDER_DEVICE_RESET) {
+                texture.reset();  // before its renderer makes the next one
+                texture = make_texture(renderer.get(), args);
+            }
         }
 
         // Drain everything pending before drawing: frames arrive as

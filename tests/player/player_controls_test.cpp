@@ -435,6 +435,32 @@ TEST_F(PlayerControlsTest, BarShowsTheLeaveIconInFullscreen) {
     EXPECT_FALSE(near(drawn_at(w - 32, h - 18 - 4), icon, 2));
 }
 
+// A device lost under Direct3D 11 or 12 takes the texture with it; black
+// over the old one stands for that here. The reset brings the last picture
+// back, and an ended stream keeps its last picture under the overlay.
+TEST_F(PlayerControlsTest, ADeviceResetShowsTheLastPictureAgain) {
+    PlayerLoop& l = start();
+    Peer::hand_over(*receiver, gradient());
+    hide_bar();
+    const std::vector<uint8_t> black(static_cast<size_t>(W) * H * 4, 0);
+    SDL_Event reset{};
+    reset.type = SDL_RENDER_DEVICE_RESET;
+
+    EXPECT_TRUE(near(drawn_at(640, 360), gradient_at(640, 360), 3));
+    ASSERT_EQ(SDL_UpdateTexture(Peer::texture(*receiver), nullptr, black.data(), W * 4), 0);
+    EXPECT_TRUE(near(drawn_at(640, 360), Rgb{0, 0, 0}, 0));
+    l.on_event(reset);
+    EXPECT_TRUE(near(drawn_at(640, 360), gradient_at(640, 360), 3));
+
+    receiver->mark_stream_ended();
+    const Rgb ended = drawn_at(100, 100);
+    ASSERT_FALSE(near(ended, Rgb{0, 0, 0}, 2));
+    ASSERT_EQ(SDL_UpdateTexture(Peer::texture(*receiver), nullptr, black.data(), W * 4), 0);
+    EXPECT_TRUE(near(drawn_at(100, 100), Rgb{0, 0, 0}, 0));
+    l.on_event(reset);
+    EXPECT_TRUE(near(drawn_at(100, 100), ended, 0));
+}
+
 // ---- zoom and pan -------------------------------------------------------------
 
 TEST_F(PlayerControlsTest, WheelZoomsAtThePointerAndRResetsTheWholePicture) {
