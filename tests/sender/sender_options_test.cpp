@@ -42,6 +42,14 @@ TEST(SenderOptions, PlayerOptionsAreRead) {
     EXPECT_TRUE(o.burst);
 }
 
+TEST(SenderOptions, DottedHostsAreRead) {
+    for (const char* host : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.20.0.3"}) {
+        SenderOptions o;
+        EXPECT_TRUE(parse({"player", "--port", "5000", "--host", host}, o)) << host;
+        EXPECT_EQ(o.host, host);
+    }
+}
+
 TEST(SenderOptions, DefaultKeyframeIntervalFollowsTheFrameRate) {
     SenderOptions o;
     ASSERT_TRUE(parse({"player", "--port", "5000", "--fps", "12.5"}, o));
@@ -59,6 +67,14 @@ TEST(SenderOptions, BadPlayerValuesAreRefused) {
         {"malformed", "--port", "5000", "--count", "0"},
         {"malformed", "--port", "5000", "--rate", "0"},
         {"player", "--listen-port", "6000"},  // --port is still required
+        // The socket takes dotted IPv4 only; anything else failed every send.
+        {"player", "--port", "5000", "--host", "localhost"},
+        {"player", "--port", "5000", "--host", "127.0.0.256"},
+        {"player", "--port", "5000", "--host", "127.0.0"},
+        {"player", "--port", "5000", "--host", "127.0.0.1."},
+        {"player", "--port", "5000", "--host", "127.00.0.1"},
+        {"player", "--port", "5000", "--host", "1270.0.0.1"},
+        {"player", "--port", "5000", "--host", ""},
     };
     for (const auto& args : bad) {
         SenderOptions o;

@@ -29,6 +29,23 @@ bool parse_rate(const char* text, double& out) {
     return parse_number(text, out) && out >= 0.0 && out <= 1.0;
 }
 
+// Dotted IPv4 text as the socket takes it (no names, no leading zeros):
+// refused here, a bad host would fail every send instead.
+bool is_dotted_ipv4(const char* text) {
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && *text++ != '.') return false;
+        int value = 0;
+        int digits = 0;
+        for (; *text >= '0' && *text <= '9' && digits < 4; ++text, ++digits) {
+            value = value * 10 + (*text - '0');
+        }
+        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[-digits] == '0')) {
+            return false;
+        }
+    }
+    return *text == '\0';
+}
+
 bool parse_codec(const char* text, VideoCodec& out) {
     if (std::strcmp(text, "vp8") == 0) {
         out = VideoCodec::VP8;
@@ -162,6 +179,7 @@ bool parse_sender_options(int argc, char** argv, SenderOptions& o) {
             o.port = static_cast<uint16_t>(n);
         } else if (std::strcmp(name, "--host") == 0) {
             o.host = value;
+            ok = is_dotted_ipv4(value);
         } else if (std::strcmp(name, "--width") == 0) {
             ok = parse_integer(value, 1, 16384, n);
             o.width = static_cast<int>(n);
