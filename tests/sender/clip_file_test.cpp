@@ -1,4 +1,5 @@
-// Reading the pre-encoded clip that --clip streams.
+// The pre-encoded clip that --clip streams, and the benchmarks' clip cache
+// that writes it.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "clip_file.h"
+#include "encoded_clip.h"
 
 namespace talvek::tools {
 namespace {
@@ -76,6 +78,45 @@ TEST_F(ClipFileTest, ClipThatStartsWithADeltaFrameIsRefused) {
     delta_first[8] = 0;
     std::vector<EncodedFrame> frames;
     EXPECT_FALSE(load_clip_file(write(delta_first), frames));
+}
+
+TEST_F(ClipFileTest, SavedFramesAreTheFileFormByteForByte) {
+    const std::vector<EncodedFrame> frames = {{{'a', 'b', 'c'}, true}, {{'d', 'e'}, false}};
+    ASSERT_TRUE(save_clip_file(path, frames));
+    std::vector<uint8_t> bytes(TWO_FRAMES.size() + 1);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+    std::fclose(f);
+    EXPECT_EQ(bytes, TWO_FRAMES);
+    EXPECT_FALSE(save_clip_file(::testing::TempDir() + "no/such/folder/clip.bin", frames));
+}
+
+// A damaged cache file (here: four billion frames, the first of 2 GiB) is
+// reported and encoded again, not allocated for.
+TEST_F(ClipFileTest, DamagedCachedClipIsEncodedAgain) {
+    bench::ClipSettings settings;
+    settings.width = 160;
+    settings.height = 96;
+    settings.pictures = 3;
+    settings.bitrate = 200'000;
+    const std::string dir = ::testing::TempDir();
+    path = dir + "/" + bench::clip_cache_name(settings);
+    write({0x31, 0x4c, 0x43, 0x50, 0xff, 0xff, 0xff, 0xff, 1, 0xff, 0xff, 0xff, 0x7f});
+
+    bench::EncodedClip clip;
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(bench::cached_clip(settings, dir, clip));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("is damaged at frame 0"), std::string::npos) << err;
+    ASSERT_EQ(clip.frames.size(), 3u);
+    EXPECT_TRUE(clip.frames[0].keyframe);
+
+    // The cache now holds the clip just encoded.
+    std::vector<EncodedFrame> cached;
+    ASSERT_TRUE(load_clip_file(path, cached));
+    ASSERT_EQ(cached.size(), 3u);
+    for (size_t i = 0; i < cached.size(); ++i) EXPECT_EQ(cached[i].data, clip.frames[i].data);
 }
 
 }  // namespace

@@ -3,8 +3,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <filesystem>
 
+#include "clip_file.h"
 #include "ffmpeg_ptr.h"
 #include "log.h"
 #include "noise_clip.h"
@@ -12,16 +13,6 @@
 namespace talvek::bench {
 
 namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
-// The cache file: a magic word, the frame count, then per frame one
-// keyframe byte, a 32-bit size and the bytes. Host byte order: it never
-// leaves the machine that wrote it.
-constexpr uint32_t CACHE_MAGIC = 0x50434c31;  // "PCL1"
 
 bool copy_planes(const std::vector<uint8_t>& yuv, int width, int height, AVFrame* frame) {
     if (av_frame_make_writable(frame) < 0) return false;
@@ -78,43 +69,6 @@ bool encode_clip(const ClipSettings& s, EncodedClip& out) {
     return true;
 }
 
-bool save_clip(const std::string& path, const EncodedClip& clip) {
-    File f(std::fopen(path.c_str(), "wb"));
-    if (!f) return false;
-    const uint32_t count = static_cast<uint32_t>(clip.frames.size());
-    bool ok = std::fwrite(&CACHE_MAGIC, 4, 1, f.get()) == 1 && std::fwrite(&count, 4, 1, f.get()) == 1;
-    for (const tools::EncodedFrame& frame : clip.frames) {
-        const uint8_t key = frame.keyframe ? 1 : 0;
-        const uint32_t size = static_cast<uint32_t>(frame.data.size());
-        ok = ok && std::fwrite(&key, 1, 1, f.get()) == 1 && std::fwrite(&size, 4, 1, f.get()) == 1 &&
-             std::fwrite(frame.data.data(), 1, size, f.get()) == size;
-    }
-    return std::fclose(f.release()) == 0 && ok;
-}
-
-bool load_clip(const std::string& path, EncodedClip& out) {
-    File f(std::fopen(path.c_str(), "rb"));
-    if (!f) return false;
-    uint32_t magic = 0;
-    uint32_t count = 0;
-    if (std::fread(&magic, 4, 1, f.get()) != 1 || magic != CACHE_MAGIC ||
-        std::fread(&count, 4, 1, f.get()) != 1) {
-        return false;
-    }
-    out.frames.assign(count, {});
-    for (tools::EncodedFrame& frame : out.frames) {
-        uint8_t key = 0;
-        uint32_t size = 0;
-        if (std::fread(&key, 1, 1, f.get()) != 1 || std::fread(&size, 4, 1, f.get()) != 1) {
-            return false;
-        }
-        frame.keyframe = key != 0;
-        frame.data.resize(size);
-        if (std::fread(frame.data.data(), 1, size, f.get()) != size) return false;
-    }
-    return true;
-}
-
 std::string clip_cache_name(const ClipSettings& s) {
     char name[160];
     std::snprintf(name, sizeof name, "clip_%s_%dx%d_%gfps_%" PRId64 "bps_%dp_gop%d_n%d.bin",
@@ -125,13 +79,15 @@ std::string clip_cache_name(const ClipSettings& s) {
 
 bool cached_clip(const ClipSettings& s, const std::string& dir, EncodedClip& out) {
     const std::string path = dir.empty() ? std::string() : dir + "/" + clip_cache_name(s);
-    if (!path.empty() && load_clip(path, out) &&
+    // A clip not cached yet is no error; a damaged one is logged and made again.
+    if (!path.empty() && std::filesystem::exists(path) && tools::load_clip_file(path, out.frames) &&
         out.frames.size() == static_cast<size_t>(s.pictures)) {
         out.settings = s;
         return true;
     }
+    out.frames.clear();
     if (!encode_clip(s, out)) return false;
-    if (!path.empty() && !save_clip(path, out)) {
+    if (!path.empty() && !tools::save_clip_file(path, out.frames)) {
         log_err("[bench] cannot write %s\n", path.c_str());
     }
     return true;

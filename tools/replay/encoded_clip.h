@@ -35,10 +35,9 @@ struct EncodedClip {
 // Encodes the clip; false (logged) when the encoder is missing or fails.
 bool encode_clip(const ClipSettings& settings, EncodedClip& out);
 
-// A cache of encoded clips, so repeated runs do not pay for encoding again.
-bool save_clip(const std::string& path, const EncodedClip& clip);
-bool load_clip(const std::string& path, EncodedClip& out);
-// A file name that differs whenever the settings do.
+// A cache of encoded clips, in the sender's clip file form, so repeated
+// runs do not pay for encoding again: a file name that differs whenever the
+// settings do.
 std::string clip_cache_name(const ClipSettings& settings);
 
 // Loads the clip from dir (when given and present) or encodes and stores it.

@@ -63,4 +63,18 @@ bool load_clip_file(const std::string& path, std::vector<EncodedFrame>& out) {
     return true;
 }
 
+bool save_clip_file(const std::string& path, const std::vector<EncodedFrame>& frames) {
+    std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
+    if (!f) return false;
+    const uint32_t count = static_cast<uint32_t>(frames.size());
+    bool ok = std::fwrite(&CLIP_MAGIC, 4, 1, f.get()) == 1 && std::fwrite(&count, 4, 1, f.get()) == 1;
+    for (const EncodedFrame& frame : frames) {
+        const uint8_t key = frame.keyframe ? 1 : 0;
+        const uint32_t size = static_cast<uint32_t>(frame.data.size());
+        ok = ok && std::fwrite(&key, 1, 1, f.get()) == 1 && std::fwrite(&size, 4, 1, f.get()) == 1 &&
+             std::fwrite(frame.data.data(), 1, size, f.get()) == size;
+    }
+    return std::fclose(f.release()) == 0 && ok;
+}
+
 }  // namespace talvek::tools
