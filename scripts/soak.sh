@@ -172,6 +172,7 @@ recoveries() { "$VERDICT" recoveries --mode "$1" --interval-ns "$4" "$2" "$3"; }
 time_stats() { "$VERDICT" summary "$2" "$1"; }
 
 FAILED=0
+FIRST_PICTURE=yes  # set by measure_stream; never-complete shows no picture
 RESULTS="$WORK/results.txt"
 : >"$RESULTS"
 
@@ -191,6 +192,14 @@ report() {
     fi
     local bound=$((start + BOUND_KIB)) held=yes
     (( peak <= bound )) || { held=NO; ok=0; }
+    # Every check is decided here, before the pipe below: its block runs in
+    # a subshell, where a failure would be printed and then forgotten.
+    local late=0
+    if [[ -n "$rec" ]]; then
+        late="$(grep -c late "$rec" || true)"
+        (( late == 0 )) || ok=0
+    fi
+    [[ "$FIRST_PICTURE" == yes ]] || ok=0
     {
         echo "== $label"
         echo "exit status: $status; crash: $crash"
@@ -198,18 +207,16 @@ report() {
             "$(bc_div "$start")" "$(bc_div "$peak")" "$(bc_div "$end")" "$(bc_div "$bound")" "$held" \
             "$(bc_div $((peak - start)))"
         echo "$6"
+        [[ "$FIRST_PICTURE" == yes ]] || echo "first picture: none within 30 s"
         if [[ -n "$rec" ]]; then
             # Player: a lossy frame asks for a keyframe like any other loss,
             # so both kinds are held to one keyframe interval.
-            local late
-            late="$(grep -c late "$rec" || true)"
             if [[ "$label" == player* ]]; then
                 echo "picture back after a KFRQ: $(time_stats "$rec" kfrq)"
                 echo "picture back after a lossy frame: $(time_stats "$rec" loss)"
             else
                 echo "picture back after a lossy frame: $(time_stats "$rec" loss)"
             fi
-            (( late == 0 )) || ok=0
         fi
         echo "verdict: $([[ $ok == 1 ]] && echo PASS || echo FAIL)"
         echo
@@ -226,7 +233,8 @@ sender_summary() { grep 'done:' "$1" | sed 's/^\[Sender\] done: //'; }
 # $1 mode (player or preview), $2 the mode's folder.
 measure_stream() {
     local dir="$2"
-    wait_first_picture "$dir/watch.txt" || echo "# no picture within 30 s" | tee -a "$RESULTS"
+    FIRST_PICTURE=yes
+    wait_first_picture "$dir/watch.txt" || FIRST_PICTURE=no
     START_RSS="$(rss_kib "$TARGET_PID" || echo 0)"
     sample_rss "$dir"
     wait "$SENDER_PID" || true
@@ -305,6 +313,7 @@ sender: $(sender_summary "$dir/sender.out")"
 run_never_complete() {
     local dir="$WORK/never-complete" host_port port start
     mkdir -p "$dir"
+    FIRST_PICTURE=yes  # no picture is expected here
     host_port="$(free_port)"
     port="$(free_port)"
     "$PLAYER" --port "$port" --parent-port "$host_port" --width 1920 --height 1080 \
