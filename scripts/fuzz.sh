@@ -16,7 +16,10 @@
 #
 # The kept corpora are fuzz/corpus/<target>/ and the ledger fuzz/ledger.tsv,
 # both in git, so a long run resumes on any machine: commit them after one.
-# Findings go to build-fuzz/findings/<target>/. Exit status 1 on any finding.
+# Each invocation works in a folder of its own, build-fuzz/runs/<mode>-<time>-<pid>/
+# (seeds, logs, findings/<target>/), so a short run beside a long one, or
+# after an old finding, reports only what it found. Exit status 1 on any
+# finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -88,9 +91,10 @@ cmake --build "$build" -j 2
 # The ledger names what the targets were built from, not what HEAD is later.
 built_from=$(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . ':!fuzz/corpus' ':!fuzz/ledger.tsv' || echo +)
 
+run="$build/runs/$mode-$(date -u +%Y%m%dT%H%M%SZ)-$$"
+mkdir -p "$run/logs"
 # Seeds are made afresh each time; the corpora keep what the runs found.
-rm -rf "$build/seeds"
-"$build/fuzz/make_seeds" "$build/seeds" >/dev/null 2>&1
+"$build/fuzz/make_seeds" "$run/seeds" >/dev/null 2>&1
 
 # Per target: the input size limit. The video table's inputs stay at 8 KB:
 # that is room for 180 datagrams, enough for both eviction rules, the sweep
@@ -118,7 +122,7 @@ fi
 # $2 is the corpus it grows.
 run_target() {
     local t=$1 corpus=$2
-    local findings="$build/findings/$t"
+    local findings="$run/findings/$t"
     mkdir -p "$corpus" "$findings"
     local limit
     if [ "$mode" = seconds ]; then
@@ -129,32 +133,32 @@ run_target() {
     local start=$SECONDS rc=0
     # shellcheck disable=SC2086
     "$build/fuzz/$t" $limit ${options[$t]} -timeout=25 -close_fd_mask=3 -print_final_stats=1 \
-        -artifact_prefix="$findings/" "$corpus" "$build/seeds/$t" \
-        >"$build/logs/$t.log" 2>&1 || rc=$?
-    echo "$rc $((SECONDS - start))" >"$build/logs/$t.result"
+        -artifact_prefix="$findings/" "$corpus" "$run/seeds/$t" \
+        >"$run/logs/$t.log" 2>&1 || rc=$?
+    echo "$rc $((SECONDS - start))" >"$run/logs/$t.result"
 }
 
 # Keeps only the inputs that add coverage (seeds included), in place.
 minimise_corpus() {
     local t=$1 corpus=$2
-    local merged="$build/merged/$t"
+    local merged="$run/merged/$t"
     rm -rf "$merged" && mkdir -p "$merged"
     # shellcheck disable=SC2086
     "$build/fuzz/$t" -merge=1 ${options[$t]} -close_fd_mask=3 "$merged" "$corpus" \
-        "$build/seeds/$t" >"$build/logs/$t.merge.log" 2>&1
+        "$run/seeds/$t" >"$run/logs/$t.merge.log" 2>&1
     rm -rf "$corpus" && mv "$merged" "$corpus"
 }
 
 # Adds target $1's last run to the ledger.
 record_run() {
     local t=$1
-    local log="$build/logs/$t.log" rc elapsed execs rate files bytes found
-    read -r rc elapsed <"$build/logs/$t.result"
+    local log="$run/logs/$t.log" rc elapsed execs rate files bytes found
+    read -r rc elapsed <"$run/logs/$t.result"
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
     files=$(find "fuzz/corpus/$t" -type f | wc -l)
     bytes=$(find "fuzz/corpus/$t" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
-    found=$(find "$build/findings/$t" -type f | wc -l)
+    found=$(find "$run/findings/$t" -type f | wc -l)
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%Y-%m-%d)" \
         "$built_from" "$t" "${execs:-0}" "$elapsed" "${rate:-0}" "$files" \
         "$bytes" "$found" >>"$ledger"
@@ -162,42 +166,43 @@ record_run() {
 
 report_target() {
     local t=$1 corpus=$2
-    local log="$build/logs/$t.log"
+    local log="$run/logs/$t.log"
     local rc elapsed
-    read -r rc elapsed <"$build/logs/$t.result"
+    read -r rc elapsed <"$run/logs/$t.result"
     local execs rate files bytes found
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
     files=$(find "$corpus" -type f | wc -l)
     bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
-    found=$(find "$build/findings/$t" -type f | wc -l)
+    found=$(find "$run/findings/$t" -type f | wc -l)
     printf '%-24s %12s execs %8s exec/s %6ss  corpus %6s files %10s bytes  findings %s\n' \
         "$t" "${execs:-?}" "${rate:-?}" "$elapsed" "$files" "$bytes" "$found"
     if [ "$rc" != 0 ] || [ "$found" != 0 ]; then
-        find "$build/findings/$t" -type f -printf '    finding: %p\n'
+        find "$run/findings/$t" -type f -printf '    finding: %p\n'
         grep -m 3 -E 'ERROR|runtime error|invariant broken|SUMMARY' "$log" | sed 's/^/    /' || true
         echo "    log: $log (exit status $rc)"
         return 1
     fi
 }
 
-mkdir -p "$build/logs"
 failed=0
 if [ "$mode" = seconds ]; then
     # A copy of the kept corpus, so a short run leaves the tree as it was.
     for t in "${targets[@]}"; do
-        rm -rf "$build/corpus/$t" && mkdir -p "$build/corpus/$t"
-        if [ -d "fuzz/corpus/$t" ]; then cp -r "fuzz/corpus/$t/." "$build/corpus/$t/"; fi
+        mkdir -p "$run/corpus/$t"
+        if [ -d "fuzz/corpus/$t" ]; then cp -r "fuzz/corpus/$t/." "$run/corpus/$t/"; fi
     done
     # Never more than two fuzzing processes at once: the machine has two cores.
     for ((i = 0; i < ${#targets[@]}; i += 2)); do
-        run_target "${targets[i]}" "$build/corpus/${targets[i]}" &
+        run_target "${targets[i]}" "$run/corpus/${targets[i]}" &
         if ((i + 1 < ${#targets[@]})); then
-            run_target "${targets[i + 1]}" "$build/corpus/${targets[i + 1]}" &
+            run_target "${targets[i + 1]}" "$run/corpus/${targets[i + 1]}" &
         fi
         wait
     done
-    for t in "${targets[@]}"; do report_target "$t" "$build/corpus/$t" || failed=1; done
+    for t in "${targets[@]}"; do report_target "$t" "$run/corpus/$t" || failed=1; done
+    # The copies grew in the run; what was found stays with its log.
+    rm -rf "$run/corpus"
 else
     [ -f "$ledger" ] || printf 'date\tcommit\ttarget\tinputs\tseconds\tinputs_per_s\tcorpus_files\tcorpus_bytes\tfindings\n' >"$ledger"
     # One at a time: the long run keeps to one core while other work goes on.
