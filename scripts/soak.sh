@@ -72,10 +72,15 @@ for tool in cmake ninja Xvfb xdpyinfo pkg-config; do
         break
     fi
 done
-if [[ ! -f "$BUILD/build.ninja" ]]; then
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-ninja -C "$BUILD" -j2 player preview sender stream_replay screen_watch stream_verdict >/dev/null
+# One build at a time: the player and preview soaks may start side by side.
+mkdir -p "$BUILD"
+(
+    flock 9
+    if [[ ! -f "$BUILD/build.ninja" ]]; then
+        cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    fi
+    ninja -C "$BUILD" -j2 player preview sender stream_replay screen_watch stream_verdict >/dev/null
+) 9>"$BUILD/.soak-build.lock"
 
 PLAYER="$BUILD/player/player"
 PREVIEW="$BUILD/preview/preview"
