@@ -311,7 +311,14 @@ TEST_F(PreviewEndToEnd, MalformedDatagramsAreDroppedSilently) {
     const std::string report = "[UDPSocket] recvfrom() failed: " +
                                std::to_string(talvek::testing::socket_error_code(PREVIEW, EMSGSIZE)) +
                                "\n";
-    EXPECT_NE(preview->err().find(report), std::string::npos) << preview->err();
+    const std::string err = preview->err();
+    EXPECT_NE(err.find(report), std::string::npos) << err;
+    size_t socket_lines = 0;
+    for (size_t at = err.find("[UDPSocket]"); at != std::string::npos;
+         at = err.find("[UDPSocket]", at + 1)) {
+        ++socket_lines;
+    }
+    EXPECT_EQ(socket_lines, 1u) << err;
 }
 
 }  // namespace
