@@ -90,20 +90,17 @@ while [[ $# -gt 0 ]]; do
     esac
 done
 
-build_if_missing() {
+# Built every time (a no-op when nothing changed): a binary left from an
+# older tree would be measured in its place.
+build_targets() {
     local dir="$1" per_pass="$2"; shift 2
-    local missing=0 t
-    for t in "$@"; do [[ -x "$(find "$dir" -name "$t" -type f 2>/dev/null | head -1)" ]] || missing=1; done
-    if (( missing )); then
-        echo "# building $* in $dir (Release, $per_pass datagrams per pass)"
-        cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVEK_BUILD_TESTS=OFF \
-            -DTALVEK_PLAYER_DATAGRAMS_PER_PASS="$per_pass" >/dev/null
-        cmake --build "$dir" -j2 --target "$@" >/dev/null
-    fi
+    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVEK_BUILD_TESTS=OFF \
+        -DTALVEK_PLAYER_DATAGRAMS_PER_PASS="$per_pass" >/dev/null
+    cmake --build "$dir" -j2 --target "$@" >/dev/null
 }
-build_if_missing "$BUILD" 512 player sender stream_replay screen_watch stream_verdict bench_player_loop \
+build_targets "$BUILD" 512 player sender stream_replay screen_watch stream_verdict bench_player_loop \
     bare_loop
-[[ -n "$COMPARE" ]] && build_if_missing "$BUILD1" 1 player bench_player_loop
+[[ -n "$COMPARE" ]] && build_targets "$BUILD1" 1 player bench_player_loop
 
 # The peer's packages, on a machine that lacks them (the tests never need them).
 if (( GSTREAMER )) && ! command -v gst-launch-1.0 >/dev/null 2>&1; then

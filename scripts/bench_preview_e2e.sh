@@ -55,11 +55,11 @@ PREVIEW="$BUILD/preview/preview"
 SENDER="$BUILD/tools/sender/sender"
 PROBE="$BUILD/bench/rcvbuf_probe"
 
-if [[ ! -x "$PREVIEW" || ! -x "$SENDER" || ! -x "$PROBE" ]]; then
-    echo "# building in $BUILD (Release)"
+# Built every time (a no-op when nothing changed): a binary left from an
+# older tree would be measured in its place.
+[[ -f "$BUILD/CMakeCache.txt" ]] ||
     cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTALVEK_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$BUILD" -j"$(nproc)" --target preview sender rcvbuf_probe >/dev/null
-fi
+cmake --build "$BUILD" -j"$(nproc)" --target preview sender rcvbuf_probe >/dev/null
 
 WORK="$(mktemp -d /tmp/bench_preview_e2e.XXXXXX)"
 XVFB_PID=""
@@ -144,9 +144,11 @@ run_rate() {
     [[ -n "$XVFB_PID" ]] && x0="$(cpu_ticks "$XVFB_PID")"
 
     out="$WORK/sender_$fps.out"
-    /usr/bin/time -f "sender_cpu_seconds: %U %S" "$SENDER" preview --port "$port" \
+    # bash's own time: the time package is not on every machine.
+    local TIMEFORMAT="sender_cpu_seconds: %U %S"
+    { time "$SENDER" preview --port "$port" \
         --width "$WIDTH" --height "$HEIGHT" --fps "$fps" --seconds "$SECONDS_PER_RATE" \
-        --first-frame 1000000 --quiet >"$out" 2>&1 || true
+        --first-frame 1000000 --quiet >"$out" 2>&1 || true; } 2>>"$out"
 
     sleep 0.5  # preview drains what is still queued
     local drops_after queued

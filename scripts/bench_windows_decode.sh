@@ -34,9 +34,10 @@ echo "|---|---|---|---|---|"
 for codec in vp8 h264; do
     for size in 1280x720 1920x1080; do
         w=${size%x*} h=${size#*x}
-        "$linux_build/tools/replay/stream_replay" --port 9 --encode-only --clip-cache "$clips" \
-            --codec "$codec" --width "$w" --height "$h" --pictures 120 >/dev/null 2>&1
-        clip=$(ls "$clips"/clip_${codec}_${size}_*_120p_*.bin | head -n 1)
+        clip=$("$linux_build/tools/replay/stream_replay" --port 9 --encode-only --clip-cache "$clips" \
+            --codec "$codec" --width "$w" --height "$h" --pictures 120 2>/dev/null |
+            sed -n 's/^\[Replay\] cache file: //p')
+        [[ -f "$clip" ]] || { echo "no clip for $codec $size" >&2; exit 1; }
         declare -A runs=()
         for r in $(seq "$rounds"); do
             out=$("$linux_build/bench/decode_clip" "$clip" 2>/dev/null)

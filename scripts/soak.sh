@@ -257,7 +257,8 @@ run_player() {
     mkdir -p "$dir" "$CACHE"
     "$REPLAY" --encode-only --width 1920 --height 1080 --fps 30 --bitrate "$BITRATE" \
         --clip-cache "$CACHE" >"$dir/clip.txt" 2>&1
-    clip="$(ls "$CACHE"/clip_vp8_1920x1080_30fps_"$BITRATE"bps_120p_*.bin | head -1)"
+    clip="$(sed -n 's/^\[Replay\] cache file: //p' "$dir/clip.txt")"
+    [[ -f "$clip" ]] || { echo "no clip was encoded" >&2; cat "$dir/clip.txt" >&2; exit 1; }
     host_port="$(free_port)"
     port="$(free_port)"
     "$PLAYER" --port "$port" --parent-port "$host_port" --width 1920 --height 1080 \

@@ -143,6 +143,12 @@ int main(int argc, char** argv) {
     std::printf("[Replay] clip: %zu pictures %dx%d, keyframe %zu bytes, mean frame %zu bytes\n",
                 clip.frames.size(), o.clip.width, o.clip.height, clip.frames.front().data.size(),
                 total / clip.frames.size());
+    if (o.encode_only && !o.cache.empty()) {
+        // The scripts take the file from here: a pattern over the cache's
+        // names can match a clip made with other settings.
+        std::printf("[Replay] cache file: %s/%s\n", o.cache.c_str(),
+                    talvek::bench::clip_cache_name(o.clip).c_str());
+    }
     std::fflush(stdout);
     if (o.encode_only) return 0;
 
