@@ -4,7 +4,7 @@
 # display it runs under Xvfb and saves a screenshot of each window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+BUILD_DIR=build scripts/setup.sh  # the programs below run from build
 
 BIN=build
 OUT=${OUT:-$(pwd)/out}

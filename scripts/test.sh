@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc)
 
-scripts/setup.sh
+BUILD_DIR=build scripts/setup.sh  # the stage below tests build, whatever the caller exported
 echo "== normal build"
 ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
 
