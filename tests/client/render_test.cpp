@@ -11,15 +11,28 @@
 #include "fragmenter.h"
 #include "log_text.h"
 #include "receiver_peer.h"
-#include "rgb.h"
 #include "sdl_fixture.h"
 
 using client_test::SdlTest;
-using talvek::testing::Rgb;
 using talvek::VideoCodec;
 using Peer = talvek::client::VideoReceiverTestPeer;
 
 namespace {
+
+struct Rgb {
+    int r = 0;
+    int g = 0;
+    int b = 0;
+};
+
+std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+    return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+bool near(const Rgb& a, const Rgb& b, int tolerance) {
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+           std::abs(a.b - b.b) <= tolerance;
+}
 
 size_t pixel_offset(int x, int y, int w) {
     return (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 4;
@@ -292,7 +305,7 @@ TEST_F(RenderTest, NothingIsDrawnBeforeBringUpOrAfterStop) {
 TEST_F(RenderTest, UpdateWithoutSdlObjectsLogsAndDrawsNothing) {
     testing::internal::CaptureStdout();
     receiver->update();
-    const std::string null_text = talvek::testing::pointer_text(nullptr);
+    const std::string null_text = client_test::pointer_text(nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "[RECV UPDATE] uid=0 SKIPPED: null SDL (window=" + null_text + ", renderer=" +
                   null_text + ", texture=" + null_text + ")\n");

@@ -14,7 +14,7 @@
 #include "log_text.h"
 #include "vp8_frames.h"
 
-using talvek::testing::count_of;
+using client_test::count_of;
 using client_test::garbage_frame;
 using client_test::EncodedStream;
 using client_test::Encoder;

@@ -21,7 +21,6 @@
 #include <poll.h>
 
 #include "child_process.h"
-#include "host_datagrams.h"
 #include "program_under_test.h"
 #include "udp_socket.h"
 #include "x11_window.h"
@@ -276,8 +275,11 @@ protected:
         return out;
     }
 
+    // "AUDS", the muted byte, the volume as a little-endian float (x86 host).
     static std::vector<uint8_t> auds(bool muted, float volume) {
-        return talvek::testing::auds_message(muted, volume);
+        std::vector<uint8_t> b = {'A', 'U', 'D', 'S', static_cast<uint8_t>(muted), 0, 0, 0, 0};
+        std::memcpy(&b[5], &volume, 4);
+        return b;
     }
 
     X11Display display;

@@ -18,7 +18,6 @@
 #include <thread>
 
 #include "child_process.h"
-#include "log_text.h"
 #include "noise_clip.h"
 #include "program_under_test.h"
 #include "test_pattern.h"
@@ -28,7 +27,6 @@
 
 using namespace std::chrono_literals;
 using talvek::testing::ChildProcess;
-using talvek::testing::count_of;
 using talvek::testing::ClipOptions;
 using talvek::testing::Screenshot;
 using talvek::testing::X11Display;
@@ -84,6 +82,15 @@ std::string logged_lines(const std::string& text) {
         if (line.rfind("[", 0) == 0) out += line + "\n";
     }
     return out;
+}
+
+size_t count_of(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos;
+         at = text.find(needle, at + needle.size())) {
+        ++n;
+    }
+    return n;
 }
 
 // One "[Sender] frame N: key|delta, B bytes, D datagrams, L dropped" line.

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "host_datagrams.h"
-
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -37,7 +35,12 @@ protected:
         ASSERT_TRUE(host.bind(0));
     }
 
-    std::vector<Bytes> host_received() { return talvek::testing::datagrams_waiting(host, 50); }
+    std::vector<Bytes> host_received() {
+        std::vector<Bytes> out;
+        uint8_t buf[64];
+        for (int n; (n = host.recv(buf, sizeof buf, 50)) > 0;) out.emplace_back(buf, buf + n);
+        return out;
+    }
 
     talvek::UDPSocket player;
     talvek::UDPSocket host;

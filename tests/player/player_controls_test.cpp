@@ -13,10 +13,8 @@
 #include <ostream>
 #include <vector>
 
-#include "host_datagrams.h"
 #include "player_loop.h"
 #include "receiver_peer.h"
-#include "rgb.h"
 #include "udp_socket.h"
 #include "video_receiver.h"
 
@@ -24,12 +22,33 @@ using talvek::UDPSocket;
 using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
 using Peer = talvek::client::VideoReceiverTestPeer;
-using talvek::testing::Rgb;
 
 namespace {
 
-using Bytes = talvek::testing::Datagram;
-const auto auds = talvek::testing::auds_message;
+using Bytes = std::vector<uint8_t>;
+
+// The audio-state datagram as the host reads it: "AUDS", the muted byte, the
+// volume as a little-endian float (this test runs on little-endian hosts).
+Bytes auds(bool muted, float volume) {
+    Bytes b = {'A', 'U', 'D', 'S', static_cast<uint8_t>(muted ? 1 : 0), 0, 0, 0, 0};
+    std::memcpy(&b[5], &volume, 4);
+    return b;
+}
+
+struct Rgb {
+    int r = 0;
+    int g = 0;
+    int b = 0;
+};
+
+std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+    return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+bool near(Rgb a, Rgb b, int tolerance) {
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+           std::abs(a.b - b.b) <= tolerance;
+}
 
 enum class Audio { Yes, No };
 
@@ -79,7 +98,12 @@ protected:
         ASSERT_FALSE(loop->overlay_visible());
     }
 
-    std::vector<Bytes> host_received() { return talvek::testing::datagrams_waiting(host, 30); }
+    std::vector<Bytes> host_received() {
+        std::vector<Bytes> out;
+        uint8_t buf[64];
+        for (int n; (n = host.recv(buf, sizeof buf, 30)) > 0;) out.emplace_back(buf, buf + n);
+        return out;
+    }
 
     float gain() const { return Peer::audio_volume(*receiver); }
     SDL_Window* window() const { return Peer::window(*receiver); }
@@ -165,7 +189,8 @@ protected:
         uint32_t p = 0;
         EXPECT_EQ(SDL_RenderReadPixels(r, &one, SDL_PIXELFORMAT_ARGB8888, &p, 4), 0)
             << SDL_GetError();
-        return talvek::testing::from_argb(p);
+        return {static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF),
+                static_cast<int>(p & 0xFF)};
     }
 
     uint32_t now = START_TICKS;

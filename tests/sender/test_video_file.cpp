@@ -5,13 +5,19 @@
 #include <filesystem>
 #include <vector>
 
-#include "format_output.h"
 #include "video_encoder.h"
 #include "video_source.h"
 
 namespace talvek::tools::testing {
 
 namespace {
+
+struct OutputDeleter {
+    void operator()(AVFormatContext* f) const {
+        if (f->pb) avio_closep(&f->pb);
+        avformat_free_context(f);
+    }
+};
 
 }  // namespace
 
@@ -33,7 +39,7 @@ bool write_test_video_file(const std::string& path, int width, int height, int p
 
     AVFormatContext* raw = nullptr;
     if (avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str()) < 0) return false;
-    FormatOutputPtr out(raw);
+    std::unique_ptr<AVFormatContext, OutputDeleter> out(raw);
     AVStream* stream = avformat_new_stream(out.get(), nullptr);
     if (!stream) return false;
     stream->time_base = AVRational{1, 30};
