@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fake_audio_backend.h"
+#include "wait_until.h"
 
 using client_test::FakeAudioBackend;
 using talvek::client::AudioDevice;
@@ -304,9 +305,8 @@ TEST_F(DummyDriverTest, PlaybackQueueDrainsWhileRunning) {
     testing::internal::GetCapturedStdout();
     const std::vector<short> frame(1920, 0);
     device.write_samples(frame.data(), 1920);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (device.get_queued_size() > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    talvek::testing::wait_until([&] { return device.get_queued_size() == 0; },
+                                std::chrono::seconds(5), std::chrono::milliseconds(5));
     EXPECT_EQ(device.get_queued_size(), 0u) << "not paused: SDL plays what is queued";
 }
 

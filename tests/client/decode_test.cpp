@@ -16,31 +16,23 @@
 #include "vp8_frames.h"
 #include "receiver_peer.h"
 #include "video_receiver.h"
+#include "wait_until.h"
 
 using client_test::EncodedStream;
-using client_test::count_of;
 using client_test::garbage_frame;
 using client_test::Encoder;
 using client_test::psnr_bgr;
 using client_test::reference_bgra;
 using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
+using talvek::testing::count_of;
+using talvek::testing::wait_until;
 using Peer = talvek::client::VideoReceiverTestPeer;
 using namespace std::chrono_literals;
 
 namespace {
 
 constexpr double MIN_PSNR = 30.0;
-
-template <typename Pred>
-bool wait_until(Pred pred, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 VideoCodec codec_for(Encoder e) { return e == Encoder::Vp8 ? VideoCodec::VP8 : VideoCodec::H264; }
 

@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "decode_ring.h"
+#include "filled_fragment.h"
 #include "fragmenter.h"
 
 using talvek::client::DecodeRing;
 using talvek::client::EncodedFrame;
 using talvek::client::FragmentTable;
 using talvek::tools::Datagram;
+using talvek::testing::filled_fragment;
 using namespace std::chrono_literals;
 
 namespace {
@@ -28,14 +30,6 @@ constexpr uint64_t SLOT = 1400;
 
 class FragmentTableTest : public ::testing::Test {
 protected:
-    // A fragment whose payload is `bytes` copies of `fill`.
-    static Datagram fragment(uint32_t frame_id, uint16_t index, uint16_t count, uint16_t bytes,
-                             uint8_t fill = 0xAB) {
-        std::vector<uint8_t> payload(bytes, fill);
-        return talvek::tools::make_fragment(frame_id, index, count, bytes, payload.data(),
-                                            payload.size());
-    }
-
     void feed(const Datagram& d) { feed(d, static_cast<int>(d.size())); }
     void feed(const Datagram& d, int length) { last = feed_outcome(d, length); }
 
@@ -68,7 +62,7 @@ protected:
 
     // A complete one-fragment frame whose only byte is `fill`.
     void complete_frame(uint32_t frame_id, uint8_t fill = 0x11) {
-        feed(fragment(frame_id, 0, 1, 1, fill));
+        feed(filled_fragment(frame_id, 0, 1, 1, fill));
     }
 
     // The receiver's flag: raised by every loss, collected once.
@@ -100,14 +94,14 @@ protected:
 
 TEST_F(FragmentTableTest, FortyByteDatagramIsIgnored) {
     // Header says one byte of payload, but the datagram ends at the header.
-    const Datagram d = fragment(1, 0, 1, 1);
+    const Datagram d = filled_fragment(1, 0, 1, 1);
     feed(d, 40);
     EXPECT_EQ(table.records().size(), 0u);
     EXPECT_TRUE(queued().empty());
 }
 
 TEST_F(FragmentTableTest, ShorterThanTheFragmentHeaderIsIgnored) {
-    const Datagram d = fragment(1, 0, 1, 1);
+    const Datagram d = filled_fragment(1, 0, 1, 1);
     feed(d, 39);
     feed(d, 0);
     EXPECT_EQ(table.records().size(), 0u);
@@ -115,7 +109,7 @@ TEST_F(FragmentTableTest, ShorterThanTheFragmentHeaderIsIgnored) {
 }
 
 TEST_F(FragmentTableTest, FortyOneByteDatagramCompletesAOneByteFrame) {
-    const Datagram d = fragment(1, 0, 1, 1, 0x5A);
+    const Datagram d = filled_fragment(1, 0, 1, 1, 0x5A);
     ASSERT_EQ(d.size(), 41u);
     feed(d);
     const auto frames = queued();
@@ -126,16 +120,16 @@ TEST_F(FragmentTableTest, FortyOneByteDatagramCompletesAOneByteFrame) {
 }
 
 TEST_F(FragmentTableTest, PayloadSizeAboveFourteenHundredIsIgnored) {
-    feed(fragment(1, 0, 1, 1401));  // the datagram does carry 1401 bytes
+    feed(filled_fragment(1, 0, 1, 1401));  // the datagram does carry 1401 bytes
     EXPECT_EQ(table.records().size(), 0u);
     EXPECT_TRUE(queued().empty());
-    feed(fragment(2, 0, 1, 1400));
+    feed(filled_fragment(2, 0, 1, 1400));
     ASSERT_EQ(queued().size(), 1u);
     EXPECT_EQ(queued()[0].size(), 1400u);
 }
 
 TEST_F(FragmentTableTest, PayloadSizeBeyondTheDatagramIsIgnored) {
-    const Datagram d = fragment(1, 0, 1, 100);
+    const Datagram d = filled_fragment(1, 0, 1, 100);
     feed(d, 40 + 99);
     EXPECT_EQ(table.records().size(), 0u);
     feed(d, 40 + 100);
@@ -144,23 +138,23 @@ TEST_F(FragmentTableTest, PayloadSizeBeyondTheDatagramIsIgnored) {
 
 TEST_F(FragmentTableTest, ZeroPayloadOrZeroCountIsIgnored) {
     feed(talvek::tools::make_fragment(1, 0, 1, 0, nullptr, 0));
-    feed(fragment(2, 0, 0, 10));
+    feed(filled_fragment(2, 0, 0, 10));
     EXPECT_EQ(table.records().size(), 0u);
     EXPECT_TRUE(queued().empty());
 }
 
 TEST_F(FragmentTableTest, FragmentCountAboveOneThousandIsIgnored) {
-    feed(fragment(1, 0, 1001, 1400));
+    feed(filled_fragment(1, 0, 1001, 1400));
     EXPECT_EQ(table.records().size(), 0u);
     EXPECT_EQ(table.buffered(), 0u);
 
-    feed(fragment(2, 0, 1000, 1400));
+    feed(filled_fragment(2, 0, 1000, 1400));
     EXPECT_TRUE(has_record(2));
     EXPECT_EQ(table.buffered(), 1000 * SLOT);
 }
 
 TEST_F(FragmentTableTest, BytesAfterThePayloadAreIgnored) {
-    Datagram d = fragment(1, 0, 1, 3, 0x22);
+    Datagram d = filled_fragment(1, 0, 1, 3, 0x22);
     d.insert(d.end(), {0x99, 0x99});
     feed(d);
     ASSERT_EQ(queued().size(), 1u);
@@ -170,10 +164,10 @@ TEST_F(FragmentTableTest, BytesAfterThePayloadAreIgnored) {
 // ---- joining ---------------------------------------------------------------
 
 TEST_F(FragmentTableTest, OutOfOrderFragmentsJoinInIndexOrder) {
-    feed(fragment(3, 2, 3, 600, 0xC2));
-    feed(fragment(3, 0, 3, 1400, 0xC0));
+    feed(filled_fragment(3, 2, 3, 600, 0xC2));
+    feed(filled_fragment(3, 0, 3, 1400, 0xC0));
     EXPECT_TRUE(queued().empty());
-    feed(fragment(3, 1, 3, 1400, 0xC1));
+    feed(filled_fragment(3, 1, 3, 1400, 0xC1));
 
     const auto frames = queued();
     ASSERT_EQ(frames.size(), 1u);
@@ -190,9 +184,9 @@ TEST_F(FragmentTableTest, OutOfOrderFragmentsJoinInIndexOrder) {
 }
 
 TEST_F(FragmentTableTest, ShortMiddleFragmentLeavesNoGap) {
-    feed(fragment(4, 0, 3, 1400, 0x01));
-    feed(fragment(4, 1, 3, 10, 0x02));
-    feed(fragment(4, 2, 3, 5, 0x03));
+    feed(filled_fragment(4, 0, 3, 1400, 0x01));
+    feed(filled_fragment(4, 1, 3, 10, 0x02));
+    feed(filled_fragment(4, 2, 3, 5, 0x03));
     ASSERT_EQ(queued().size(), 1u);
     const auto frame = queued()[0];
     ASSERT_EQ(frame.size(), 1415u);
@@ -201,29 +195,29 @@ TEST_F(FragmentTableTest, ShortMiddleFragmentLeavesNoGap) {
 }
 
 TEST_F(FragmentTableTest, DuplicateFragmentIsStoredOnce) {
-    feed(fragment(1, 0, 3, 1400, 0x01));
-    feed(fragment(1, 0, 3, 1400, 0x0F));  // same index, other bytes
-    feed(fragment(1, 1, 3, 1400, 0x02));
+    feed(filled_fragment(1, 0, 3, 1400, 0x01));
+    feed(filled_fragment(1, 0, 3, 1400, 0x0F));  // same index, other bytes
+    feed(filled_fragment(1, 1, 3, 1400, 0x02));
     EXPECT_TRUE(queued().empty()) << "a duplicate must not stand in for fragment 2";
-    feed(fragment(1, 2, 3, 100, 0x03));
+    feed(filled_fragment(1, 2, 3, 100, 0x03));
     ASSERT_EQ(queued().size(), 1u);
     EXPECT_EQ(queued()[0][0], 0x01) << "the first copy is the one kept";
 }
 
 TEST_F(FragmentTableTest, FirstFragmentFixesTheCount) {
-    feed(fragment(1, 0, 2, 1400, 0x01));
-    feed(fragment(1, 2, 3, 100, 0x03));  // beyond the first count: ignored
+    feed(filled_fragment(1, 0, 2, 1400, 0x01));
+    feed(filled_fragment(1, 2, 3, 100, 0x03));  // beyond the first count: ignored
     EXPECT_TRUE(queued().empty());
-    feed(fragment(1, 1, 3, 50, 0x02));  // the second of two completes it
+    feed(filled_fragment(1, 1, 3, 50, 0x02));  // the second of two completes it
     ASSERT_EQ(queued().size(), 1u);
     EXPECT_EQ(queued()[0].size(), 1450u);
 }
 
 TEST_F(FragmentTableTest, InterleavedFramesCompleteIndependently) {
-    feed(fragment(5, 0, 2, 1400, 0x50));
-    feed(fragment(6, 1, 2, 7, 0x61));
-    feed(fragment(5, 1, 2, 9, 0x51));  // frame 5 completes first
-    feed(fragment(6, 0, 2, 1400, 0x60));
+    feed(filled_fragment(5, 0, 2, 1400, 0x50));
+    feed(filled_fragment(6, 1, 2, 7, 0x61));
+    feed(filled_fragment(5, 1, 2, 9, 0x51));  // frame 5 completes first
+    feed(filled_fragment(6, 0, 2, 1400, 0x60));
     const auto frames = queued();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].size(), 1409u);
@@ -234,24 +228,24 @@ TEST_F(FragmentTableTest, InterleavedFramesCompleteIndependently) {
 // ---- old, late and superseded frames ---------------------------------------
 
 TEST_F(FragmentTableTest, FragmentsOfFramesBeforeTheLastCompletedAreIgnored) {
-    feed(fragment(10, 0, 2, 100));
-    feed(fragment(10, 1, 2, 100));
+    feed(filled_fragment(10, 0, 2, 100));
+    feed(filled_fragment(10, 1, 2, 100));
     ASSERT_EQ(queued().size(), 1u);
-    feed(fragment(9, 0, 1, 100));
+    feed(filled_fragment(9, 0, 1, 100));
     EXPECT_FALSE(has_record(9));
     EXPECT_EQ(queued().size(), 1u);
 }
 
 TEST_F(FragmentTableTest, LateFragmentOfTheCompletedFrameStartsARecordThatTimesOut) {
-    feed(fragment(10, 0, 2, 100));
-    feed(fragment(10, 1, 2, 100));
+    feed(filled_fragment(10, 0, 2, 100));
+    feed(filled_fragment(10, 1, 2, 100));
     ASSERT_EQ(queued().size(), 1u);
 
-    feed(fragment(10, 1, 2, 100));  // a late repeat
+    feed(filled_fragment(10, 1, 2, 100));  // a late repeat
     EXPECT_TRUE(has_record(10));
 
     now += 300ms;
-    EXPECT_EQ(feed_noting(fragment(11, 0, 2, 100)), "dropped 10: 1/2, lost");
+    EXPECT_EQ(feed_noting(filled_fragment(11, 0, 2, 100)), "dropped 10: 1/2, lost");
     EXPECT_FALSE(has_record(10));
 }
 
@@ -262,12 +256,13 @@ TEST_F(FragmentTableTest, LateCopyOfAOneFragmentFrameIsQueuedAgain) {
 }
 
 TEST_F(FragmentTableTest, NewerCompletedFrameRemovesOlderIncompleteOnesWithoutADropLine) {
-    feed(fragment(11, 0, 3, 100));
-    feed(fragment(8, 0, 3, 100));
+    feed(filled_fragment(11, 0, 3, 100));
+    feed(filled_fragment(8, 0, 3, 100));
     // Two frames lost at once: no drop line for either, but lost.
-    EXPECT_EQ(feed_noting(fragment(12, 0, 1, 1)), "lost");
+    EXPECT_EQ(feed_noting(filled_fragment(12, 0, 1, 1)), "lost");
     now += 1s;
-    EXPECT_EQ(feed_noting(fragment(13, 0, 2, 100)), "") << "a later sweep finds nothing to report";
+    EXPECT_EQ(feed_noting(filled_fragment(13, 0, 2, 100)), "")
+        << "a later sweep finds nothing to report";
     EXPECT_FALSE(has_record(11));
     EXPECT_FALSE(has_record(8));
     EXPECT_TRUE(has_record(13));
@@ -278,11 +273,11 @@ TEST_F(FragmentTableTest, NewerCompletedFrameRemovesOlderIncompleteOnesWithoutAD
 }
 
 TEST_F(FragmentTableTest, DeltaFrameMissingOneFragmentAsksForAKeyframeWhenTheNextCompletes) {
-    feed(fragment(5, 0, 3, 1400));
-    feed(fragment(5, 2, 3, 600));  // fragment 1 never comes
-    EXPECT_EQ(feed_noting(fragment(6, 0, 2, 1400)), "");
+    feed(filled_fragment(5, 0, 3, 1400));
+    feed(filled_fragment(5, 2, 3, 600));  // fragment 1 never comes
+    EXPECT_EQ(feed_noting(filled_fragment(6, 0, 2, 1400)), "");
     EXPECT_FALSE(needs_keyframe_request()) << "frame 5 may still complete";
-    EXPECT_EQ(feed_noting(fragment(6, 1, 2, 700)), "lost");
+    EXPECT_EQ(feed_noting(filled_fragment(6, 1, 2, 700)), "lost");
     EXPECT_TRUE(needs_keyframe_request());
     EXPECT_FALSE(needs_keyframe_request());
     ASSERT_EQ(queued().size(), 1u);
@@ -291,12 +286,12 @@ TEST_F(FragmentTableTest, DeltaFrameMissingOneFragmentAsksForAKeyframeWhenTheNex
 }
 
 TEST_F(FragmentTableTest, StrayCopyOfTheFrameJustCompletedIsNoLoss) {
-    feed(fragment(5, 0, 2, 100));
-    feed(fragment(5, 1, 2, 100));
-    feed(fragment(5, 0, 2, 100));  // late copy: a record for frame 5 again
+    feed(filled_fragment(5, 0, 2, 100));
+    feed(filled_fragment(5, 1, 2, 100));
+    feed(filled_fragment(5, 0, 2, 100));  // late copy: a record for frame 5 again
     ASSERT_TRUE(has_record(5));
-    EXPECT_EQ(feed_noting(fragment(6, 0, 2, 100)), "");
-    EXPECT_EQ(feed_noting(fragment(6, 1, 2, 100)), "");
+    EXPECT_EQ(feed_noting(filled_fragment(6, 0, 2, 100)), "");
+    EXPECT_EQ(feed_noting(filled_fragment(6, 1, 2, 100)), "");
     EXPECT_FALSE(has_record(5));
     EXPECT_FALSE(needs_keyframe_request());
     EXPECT_EQ(queued().size(), 2u);
@@ -314,7 +309,7 @@ TEST_F(FragmentTableTest, DuplicatedFragmentsWithoutLossNeverAskForAKeyframe) {
     for (uint32_t id = 1; id <= 200; ++id) {
         const auto count = static_cast<uint16_t>(fragments(random));
         for (uint16_t i = 0; i < count; ++i) {
-            stream.push_back(fragment(id, i, count, 700));
+            stream.push_back(filled_fragment(id, i, count, 700));
             if (duplicate(random)) copies.emplace_back(stream.size() + size_t(delay(random)), stream.back());
         }
     }
@@ -338,8 +333,8 @@ TEST_F(FragmentTableTest, DuplicatedFragmentsWithoutLossNeverAskForAKeyframe) {
 }
 
 TEST_F(FragmentTableTest, NewerIncompleteFrameKeepsOlderOnes) {
-    feed(fragment(20, 0, 2, 100));
-    feed(fragment(21, 0, 2, 100));
+    feed(filled_fragment(20, 0, 2, 100));
+    feed(filled_fragment(21, 0, 2, 100));
     EXPECT_TRUE(has_record(20));
     EXPECT_TRUE(has_record(21));
     EXPECT_EQ(table.buffered(), 4 * SLOT);
@@ -354,7 +349,7 @@ TEST_F(FragmentTableTest, FrameIdsCompareAsUnsignedNumbers) {
     complete_frame(0xFFFFFFF0u);
     // A sender that starts again from low ids is not heard...
     complete_frame(3);
-    feed(fragment(4, 0, 2, 100));
+    feed(filled_fragment(4, 0, 2, 100));
     EXPECT_FALSE(has_record(4));
     EXPECT_EQ(table.last_completed(), 0xFFFFFFF0u);
     // ...until its ids reach the last completed one again.
@@ -366,9 +361,9 @@ TEST_F(FragmentTableTest, FrameIdsCompareAsUnsignedNumbers) {
 // ---- drops and keyframe requests -------------------------------------------
 
 TEST_F(FragmentTableTest, IncompleteFrameIsDroppedWithItsLossAndAKeyframeRequest) {
-    for (uint16_t i = 0; i < 7; ++i) feed(fragment(5, i, 10, 1400));
+    for (uint16_t i = 0; i < 7; ++i) feed(filled_fragment(5, i, 10, 1400));
     now += 300ms;
-    EXPECT_EQ(feed_noting(fragment(6, 0, 2, 100)), "dropped 5: 7/10, lost");
+    EXPECT_EQ(feed_noting(filled_fragment(6, 0, 2, 100)), "dropped 5: 7/10, lost");
     EXPECT_FALSE(has_record(5));
     EXPECT_TRUE(has_record(6));
     EXPECT_EQ(table.buffered(), 2 * SLOT);
@@ -377,10 +372,10 @@ TEST_F(FragmentTableTest, IncompleteFrameIsDroppedWithItsLossAndAKeyframeRequest
 }
 
 TEST_F(FragmentTableTest, EachTimedOutFrameIsDroppedOnItsOwn) {
-    feed(fragment(5, 0, 10, 1400));
-    feed(fragment(6, 0, 4, 100));
+    feed(filled_fragment(5, 0, 10, 1400));
+    feed(filled_fragment(6, 0, 4, 100));
     now += 300ms;
-    const std::string notes = feed_noting(fragment(7, 0, 2, 100));
+    const std::string notes = feed_noting(filled_fragment(7, 0, 2, 100));
     // In the table's own order.
     EXPECT_TRUE(notes == "dropped 5: 1/10, dropped 6: 1/4, lost" ||
                 notes == "dropped 6: 1/4, dropped 5: 1/10, lost")
@@ -389,48 +384,49 @@ TEST_F(FragmentTableTest, EachTimedOutFrameIsDroppedOnItsOwn) {
 }
 
 TEST_F(FragmentTableTest, FrameIsDroppedOnlyWhenOlderThanTwoHundredFiftyMilliseconds) {
-    feed(fragment(5, 0, 3, 1400));
+    feed(filled_fragment(5, 0, 3, 1400));
     now += 250ms;
-    EXPECT_EQ(feed_noting(fragment(6, 0, 2, 100)), "");
+    EXPECT_EQ(feed_noting(filled_fragment(6, 0, 2, 100)), "");
     EXPECT_TRUE(has_record(5));
     now += 1ms;
-    EXPECT_NE(feed_noting(fragment(7, 0, 2, 100)).find("dropped 5: 1/3"), std::string::npos);
+    EXPECT_NE(feed_noting(filled_fragment(7, 0, 2, 100)).find("dropped 5: 1/3"), std::string::npos);
     EXPECT_FALSE(has_record(5));
 }
 
 TEST_F(FragmentTableTest, OnlyAStoredFragmentRunsTheSweep) {
-    feed(fragment(5, 0, 3, 1400));
+    feed(filled_fragment(5, 0, 3, 1400));
     now += 300ms;
-    EXPECT_EQ(feed_noting(fragment(5, 0, 3, 1400)), "") << "duplicate";
-    EXPECT_EQ(feed_noting(fragment(1, 0, 1, 1401)), "") << "rejected";
-    EXPECT_EQ(feed_noting(fragment(5, 7, 3, 100)), "") << "index out of range";
+    EXPECT_EQ(feed_noting(filled_fragment(5, 0, 3, 1400)), "") << "duplicate";
+    EXPECT_EQ(feed_noting(filled_fragment(1, 0, 1, 1401)), "") << "rejected";
+    EXPECT_EQ(feed_noting(filled_fragment(5, 7, 3, 100)), "") << "index out of range";
     EXPECT_TRUE(has_record(5));
     EXPECT_FALSE(needs_keyframe_request());
 }
 
 TEST_F(FragmentTableTest, OutOfRangeFirstFragmentLeavesAnEmptyRecordThatTimesOut) {
-    feed(fragment(5, 4, 4, 100));
+    feed(filled_fragment(5, 4, 4, 100));
     EXPECT_TRUE(has_record(5));
     EXPECT_EQ(table.buffered(), 4 * SLOT);
     now += 251ms;
-    EXPECT_EQ(feed_noting(fragment(6, 0, 2, 100)), "dropped 5: 0/4, lost");
+    EXPECT_EQ(feed_noting(filled_fragment(6, 0, 2, 100)), "dropped 5: 0/4, lost");
     EXPECT_TRUE(needs_keyframe_request());
 }
 
 TEST_F(FragmentTableTest, FragmentCompletingAFrameAlsoSweeps) {
-    feed(fragment(5, 0, 2, 100));
+    feed(filled_fragment(5, 0, 2, 100));
     now += 300ms;
-    EXPECT_EQ(feed_noting(fragment(4, 0, 1, 100)), "dropped 5: 1/2, lost") << "completes frame 4";
+    EXPECT_EQ(feed_noting(filled_fragment(4, 0, 1, 100)), "dropped 5: 1/2, lost")
+        << "completes frame 4";
     EXPECT_EQ(queued().size(), 1u);
 }
 
 // ---- bounds ------------------------------------------------------------------
 
 TEST_F(FragmentTableTest, SixtyRecordsAreCutToThirtyBeforeANewFrame) {
-    for (uint32_t id = 1; id <= 60; ++id) feed(fragment(id, 0, 2, 100));
+    for (uint32_t id = 1; id <= 60; ++id) feed(filled_fragment(id, 0, 2, 100));
     ASSERT_EQ(table.records().size(), 60u);
     // Thirty frames went unfinished: no drop line for any, but lost.
-    EXPECT_EQ(feed_noting(fragment(61, 0, 2, 100)), "lost");
+    EXPECT_EQ(feed_noting(filled_fragment(61, 0, 2, 100)), "lost");
     EXPECT_EQ(table.records().size(), 31u);
     EXPECT_TRUE(has_record(61));
     EXPECT_EQ(table.buffered(), 31 * 2 * SLOT);
@@ -439,14 +435,14 @@ TEST_F(FragmentTableTest, SixtyRecordsAreCutToThirtyBeforeANewFrame) {
 }
 
 TEST_F(FragmentTableTest, FiftyNineRecordsTakeASixtiethWithoutEviction) {
-    for (uint32_t id = 1; id <= 59; ++id) feed(fragment(id, 0, 2, 100));
-    feed(fragment(60, 0, 2, 100));
+    for (uint32_t id = 1; id <= 59; ++id) feed(filled_fragment(id, 0, 2, 100));
+    feed(filled_fragment(60, 0, 2, 100));
     EXPECT_EQ(table.records().size(), 60u);
 }
 
 TEST_F(FragmentTableTest, FragmentOfAKnownFrameDoesNotEvict) {
-    for (uint32_t id = 1; id <= 60; ++id) feed(fragment(id, 0, 2, 100));
-    feed(fragment(30, 1, 2, 100));  // completes 30, which removes 1..30
+    for (uint32_t id = 1; id <= 60; ++id) feed(filled_fragment(id, 0, 2, 100));
+    feed(filled_fragment(30, 1, 2, 100));  // completes 30, which removes 1..30
     EXPECT_EQ(table.records().size(), 30u);
     EXPECT_FALSE(has_record(29));
     for (uint32_t id = 31; id <= 60; ++id) EXPECT_TRUE(has_record(id)) << id;
@@ -455,9 +451,9 @@ TEST_F(FragmentTableTest, FragmentOfAKnownFrameDoesNotEvict) {
 TEST_F(FragmentTableTest, FiftyMegabytesOfBuffersAreCutToThirty) {
     // 37 frames of 1000 fragments hold 51,800,000 bytes; a 38th would make
     // 53,200,000, past 50 MiB, so it evicts first.
-    for (uint32_t id = 1; id <= 37; ++id) feed(fragment(id, 0, 1000, 100));
+    for (uint32_t id = 1; id <= 37; ++id) feed(filled_fragment(id, 0, 1000, 100));
     EXPECT_EQ(table.records().size(), 37u);
-    feed(fragment(38, 0, 1000, 100));
+    feed(filled_fragment(38, 0, 1000, 100));
     EXPECT_EQ(table.records().size(), 31u);
     EXPECT_TRUE(has_record(38));
     EXPECT_EQ(table.buffered(), 31 * 1000 * SLOT);
@@ -466,11 +462,11 @@ TEST_F(FragmentTableTest, FiftyMegabytesOfBuffersAreCutToThirty) {
 
 TEST_F(FragmentTableTest, SmallFrameThatFitsUnderFiftyMegabytesDoesNotEvict) {
     // 51,800,000 bytes leave room for 628,799 more: 449 slots fit, 450 do not.
-    for (uint32_t id = 1; id <= 37; ++id) feed(fragment(id, 0, 1000, 100));
-    feed(fragment(38, 0, 449, 100));
+    for (uint32_t id = 1; id <= 37; ++id) feed(filled_fragment(id, 0, 1000, 100));
+    feed(filled_fragment(38, 0, 449, 100));
     EXPECT_EQ(table.records().size(), 38u);
     EXPECT_EQ(table.buffered(), 37 * 1000 * SLOT + 449 * SLOT);
-    feed(fragment(39, 0, 2, 100));
+    feed(filled_fragment(39, 0, 2, 100));
     EXPECT_EQ(table.records().size(), 31u);
     EXPECT_TRUE(has_record(39));
 }
@@ -480,7 +476,7 @@ TEST_F(FragmentTableTest, SenderThatNeverCompletesAFrameStaysBounded) {
     size_t peak_records = 0;
     size_t drops = 0;
     for (uint32_t id = 1; id <= 150; ++id) {
-        feed(fragment(id, 0, 1000, 1400));  // announces 1000 fragments, sends one
+        feed(filled_fragment(id, 0, 1000, 1400));  // announces 1000 fragments, sends one
         drops += last.dropped.size();
         now += 3ms;  // records start timing out after about 80 frames
         ASSERT_EQ(table.buffered(), allocated_record_bytes())
@@ -494,20 +490,20 @@ TEST_F(FragmentTableTest, SenderThatNeverCompletesAFrameStaysBounded) {
 }
 
 TEST_F(FragmentTableTest, BufferedBytesFollowEveryRecord) {
-    feed(fragment(1, 0, 3, 100));
-    feed(fragment(2, 0, 5, 100));
+    feed(filled_fragment(1, 0, 3, 100));
+    feed(filled_fragment(2, 0, 5, 100));
     EXPECT_EQ(table.buffered(), 8 * SLOT);
     EXPECT_EQ(table.buffered(), allocated_record_bytes());
 
     now += 300ms;
-    feed(fragment(3, 0, 2, 100));  // sweeps 1 and 2
+    feed(filled_fragment(3, 0, 2, 100));  // sweeps 1 and 2
     EXPECT_EQ(table.buffered(), 2 * SLOT);
 
-    feed(fragment(3, 1, 2, 100));  // completes 3
+    feed(filled_fragment(3, 1, 2, 100));  // completes 3
     EXPECT_EQ(table.buffered(), 0u);
     EXPECT_EQ(allocated_record_bytes(), 0u);
 
-    feed(fragment(4, 0, 7, 100));
+    feed(filled_fragment(4, 0, 7, 100));
     table.reset();
     EXPECT_EQ(table.buffered(), 0u);
     EXPECT_EQ(table.records().size(), 0u);
@@ -542,7 +538,7 @@ TEST_F(FragmentTableTest, SteadyStreamReusesBuffersWithoutStaleBytes) {
         std::vector<uint8_t> expected;
         // Fragments in reverse, so a join that trusted arrival order would fail.
         for (uint16_t i = count; i-- > 0;) {
-            feed(fragment(id, i, count, sizes[i], static_cast<uint8_t>(id * 16 + i)));
+            feed(filled_fragment(id, i, count, sizes[i], static_cast<uint8_t>(id * 16 + i)));
         }
         for (uint16_t i = 0; i < count; ++i) {
             expected.insert(expected.end(), sizes[i], static_cast<uint8_t>(id * 16 + i));
@@ -568,7 +564,9 @@ TEST_F(FragmentTableTest, FrameLargerThanTheSparesIsWholeAndExact) {
     std::vector<EncodedFrame> batch;
     ring.take_all(batch);
     ring.take_all(batch);  // frame 1's buffer is now a spare of the ring
-    for (uint16_t i = 0; i < 40; ++i) feed(fragment(2, i, 40, 1400, static_cast<uint8_t>(i)));
+    for (uint16_t i = 0; i < 40; ++i) {
+        feed(filled_fragment(2, i, 40, 1400, static_cast<uint8_t>(i)));
+    }
     ASSERT_TRUE(last.completed);
     const EncodedFrame& frame = ring.queued(0);
     ASSERT_EQ(frame.size(), 40 * SLOT);

@@ -12,11 +12,11 @@
 #include "receiver_peer.h"
 #include "sdl_fixture.h"
 
-using client_test::count_of;
-using client_test::pointer_text;
 using client_test::SdlTest;
 using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
+using talvek::testing::count_of;
+using talvek::testing::pointer_text;
 using Peer = talvek::client::VideoReceiverTestPeer;
 using namespace std::chrono_literals;
 

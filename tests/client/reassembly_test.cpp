@@ -11,12 +11,14 @@
 #include <string>
 
 #include "decode_hooks.h"
+#include "filled_fragment.h"
 #include "fragmenter.h"
 #include "receiver_peer.h"
 #include "video_receiver.h"
 
 using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
+using talvek::testing::filled_fragment;
 using talvek::tools::Datagram;
 using Peer = talvek::client::VideoReceiverTestPeer;
 using namespace std::chrono_literals;
@@ -46,13 +48,8 @@ protected:
         testing::internal::GetCapturedStdout();
     }
 
-    static Datagram fragment(uint32_t frame_id, uint16_t index, uint16_t count, uint16_t bytes) {
-        std::vector<uint8_t> payload(bytes, 0xAB);
-        return talvek::tools::make_fragment(frame_id, index, count, bytes, payload.data(),
-                                            payload.size());
-    }
     void feed(const Datagram& d) { receiver.handle_fragment(d.data(), static_cast<int>(d.size())); }
-    void complete_frame(uint32_t frame_id) { feed(fragment(frame_id, 0, 1, 1)); }
+    void complete_frame(uint32_t frame_id) { feed(filled_fragment(frame_id, 0, 1, 1)); }
 
     // Feeds a datagram with stderr captured and returns what was written.
     std::string feed_logged(const Datagram& d) {
@@ -72,9 +69,9 @@ protected:
 // ---- drop lines and requests ------------------------------------------------
 
 TEST_F(ReceiverReassemblyTest, DropLineGivesTheLossAndOneRequestFollows) {
-    for (uint16_t i = 0; i < 7; ++i) feed(fragment(5, i, 10, 1400));
+    for (uint16_t i = 0; i < 7; ++i) feed(filled_fragment(5, i, 10, 1400));
     now += 300ms;
-    EXPECT_EQ(feed_logged(fragment(6, 0, 2, 100)),
+    EXPECT_EQ(feed_logged(filled_fragment(6, 0, 2, 100)),
               "[VideoReceiver] Dropped frame 5: 7/10 fragments received (30.0% loss)\n" +
                   REQUEST_LINE);
     EXPECT_TRUE(receiver.needs_keyframe_request());
@@ -82,49 +79,50 @@ TEST_F(ReceiverReassemblyTest, DropLineGivesTheLossAndOneRequestFollows) {
 }
 
 TEST_F(ReceiverReassemblyTest, FrameWithNothingStoredIsLostInFull) {
-    feed(fragment(5, 4, 4, 100));
+    feed(filled_fragment(5, 4, 4, 100));
     now += 251ms;
-    EXPECT_EQ(feed_logged(fragment(6, 0, 2, 100)),
+    EXPECT_EQ(feed_logged(filled_fragment(6, 0, 2, 100)),
               "[VideoReceiver] Dropped frame 5: 0/4 fragments received (100.0% loss)\n" +
                   REQUEST_LINE);
 }
 
 TEST_F(ReceiverReassemblyTest, SecondDropBeforeThePollLogsNoSecondRequest) {
-    feed(fragment(5, 0, 10, 1400));
+    feed(filled_fragment(5, 0, 10, 1400));
     now += 300ms;
-    feed_logged(fragment(6, 0, 4, 100));
+    feed_logged(filled_fragment(6, 0, 4, 100));
     now += 300ms;
-    const std::string err = feed_logged(fragment(7, 0, 2, 100));
+    const std::string err = feed_logged(filled_fragment(7, 0, 2, 100));
     EXPECT_EQ(err, "[VideoReceiver] Dropped frame 6: 1/4 fragments received (75.0% loss)\n");
     EXPECT_TRUE(receiver.needs_keyframe_request());
     EXPECT_FALSE(receiver.needs_keyframe_request());
 
     // Once collected, the next drop asks again.
     now += 300ms;
-    const std::string again = feed_logged(fragment(8, 0, 2, 100));
+    const std::string again = feed_logged(filled_fragment(8, 0, 2, 100));
     EXPECT_NE(again.find(REQUEST_LINE), std::string::npos);
     EXPECT_TRUE(receiver.needs_keyframe_request());
 }
 
 TEST_F(ReceiverReassemblyTest, OvertakenFrameAsksWithoutADropLine) {
-    feed(fragment(5, 0, 2, 100));
-    EXPECT_EQ(feed_logged(fragment(6, 0, 1, 100)), REQUEST_LINE);
+    feed(filled_fragment(5, 0, 2, 100));
+    EXPECT_EQ(feed_logged(filled_fragment(6, 0, 1, 100)), REQUEST_LINE);
     EXPECT_TRUE(receiver.needs_keyframe_request());
     EXPECT_EQ(Peer::queued_frames(receiver).size(), 1u);
 }
 
 TEST_F(ReceiverReassemblyTest, LossWhileARequestIsPendingLogsNoSecondRequest) {
-    feed(fragment(5, 0, 2, 100));
+    feed(filled_fragment(5, 0, 2, 100));
     complete_frame(6);
-    feed(fragment(7, 0, 2, 100));
-    EXPECT_EQ(feed_logged(fragment(8, 0, 1, 100)), "") << "the first request is not collected yet";
+    feed(filled_fragment(7, 0, 2, 100));
+    EXPECT_EQ(feed_logged(filled_fragment(8, 0, 1, 100)), "")
+        << "the first request is not collected yet";
     EXPECT_TRUE(receiver.needs_keyframe_request());
     EXPECT_FALSE(receiver.needs_keyframe_request());
 }
 
 TEST_F(ReceiverReassemblyTest, StopEmptiesTheTableAndTheQueue) {
     complete_frame(1);
-    feed(fragment(4, 0, 7, 100));
+    feed(filled_fragment(4, 0, 7, 100));
     ASSERT_EQ(Peer::buffered_bytes(receiver), 7u * 1400u);
     TearDown();
     EXPECT_EQ(Peer::buffered_bytes(receiver), 0u);
@@ -140,7 +138,7 @@ TEST_F(ReceiverReassemblyTest, FragmentsAfterTheStreamEndedAreIgnored) {
     receiver.mark_stream_ended();
     testing::internal::GetCapturedStdout();
     complete_frame(1);
-    feed(fragment(2, 0, 2, 100));
+    feed(filled_fragment(2, 0, 2, 100));
     EXPECT_TRUE(Peer::queued_frames(receiver).empty());
     EXPECT_EQ(Peer::record_count(receiver), 0u);
 }

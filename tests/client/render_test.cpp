@@ -4,59 +4,28 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <vector>
 
 #include "encoded_stream.h"
 #include "fragmenter.h"
+#include "gradient_picture.h"
 #include "log_text.h"
 #include "receiver_peer.h"
+#include "renderer_output.h"
 #include "sdl_fixture.h"
+#include "wait_until.h"
 
 using client_test::SdlTest;
 using talvek::VideoCodec;
+using talvek::testing::gradient_at;
+using talvek::testing::gradient_picture;
+using talvek::testing::read_output;
+using talvek::testing::Rgb;
+using talvek::testing::wait_until;
+using Output = talvek::testing::RendererOutput;
 using Peer = talvek::client::VideoReceiverTestPeer;
 
 namespace {
-
-struct Rgb {
-    int r = 0;
-    int g = 0;
-    int b = 0;
-};
-
-std::ostream& operator<<(std::ostream& os, const Rgb& c) {
-    return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
-}
-
-bool near(const Rgb& a, const Rgb& b, int tolerance) {
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-           std::abs(a.b - b.b) <= tolerance;
-}
-
-size_t pixel_offset(int x, int y, int w) {
-    return (static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 4;
-}
-
-// A BGRA picture whose red grows with x and green with y, so every pixel
-// tells where in the picture it came from.
-std::vector<uint8_t> gradient_picture(int w, int h) {
-    std::vector<uint8_t> p(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            uint8_t* px = &p[pixel_offset(x, y, w)];
-            px[0] = 64;
-            px[1] = static_cast<uint8_t>(y * 255 / (h - 1));
-            px[2] = static_cast<uint8_t>(x * 255 / (w - 1));
-            px[3] = 255;
-        }
-    }
-    return p;
-}
-
-Rgb gradient_at(double x, double y, int w, int h) {
-    return {static_cast<int>(x) * 255 / (w - 1), static_cast<int>(y) * 255 / (h - 1), 64};
-}
 
 std::vector<uint8_t> solid_picture(int w, int h, Rgb c) {
     std::vector<uint8_t> p(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
@@ -67,29 +36,6 @@ std::vector<uint8_t> solid_picture(int w, int h, Rgb c) {
         p[i + 3] = 255;
     }
     return p;
-}
-
-// What the renderer last presented, B, G, R, A bytes per pixel.
-struct Output {
-    int w = 0;
-    int h = 0;
-    std::vector<uint8_t> bytes;
-
-    Rgb at(int x, int y) const {
-        const uint8_t* px = &bytes[pixel_offset(x, y, w)];
-        return {px[2], px[1], px[0]};
-    }
-};
-
-Output read_output(SDL_Renderer* renderer) {
-    Output out;
-    SDL_GetRendererOutputSize(renderer, &out.w, &out.h);
-    out.bytes.resize(static_cast<size_t>(out.w) * static_cast<size_t>(out.h) * 4);
-    EXPECT_EQ(SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_ARGB8888, out.bytes.data(),
-                                   out.w * 4),
-              0)
-        << SDL_GetError();
-    return out;
 }
 
 class RenderTest : public SdlTest {
@@ -305,7 +251,7 @@ TEST_F(RenderTest, NothingIsDrawnBeforeBringUpOrAfterStop) {
 TEST_F(RenderTest, UpdateWithoutSdlObjectsLogsAndDrawsNothing) {
     testing::internal::CaptureStdout();
     receiver->update();
-    const std::string null_text = client_test::pointer_text(nullptr);
+    const std::string null_text = talvek::testing::pointer_text(nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "[RECV UPDATE] uid=0 SKIPPED: null SDL (window=" + null_text + ", renderer=" +
                   null_text + ", texture=" + null_text + ")\n");
@@ -335,10 +281,7 @@ TEST_F(RenderTest, DecodedFrameReachesTheWindow) {
                                                   stream.packets[0].size(), {}, datagrams));
     for (const auto& d : datagrams) receiver->handle_fragment(d.data(), static_cast<int>(d.size()));
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!Peer::frame_ready(*receiver) && std::chrono::steady_clock::now() < deadline)
-        SDL_Delay(1);
-    ASSERT_TRUE(Peer::frame_ready(*receiver));
+    ASSERT_TRUE(wait_until([&] { return Peer::frame_ready(*receiver); }));
     receiver->render();
     const Output out = read_output(renderer());
     ASSERT_EQ(out.w, 320);

@@ -23,11 +23,13 @@
 #include "receiver_peer.h"
 #include "sdl_fixture.h"
 #include "video_receiver.h"
+#include "wait_until.h"
 
 using client_test::EncodedStream;
-using client_test::pointer_text;
 using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
+using talvek::testing::pointer_text;
+using talvek::testing::wait_until;
 using Peer = talvek::client::VideoReceiverTestPeer;
 using namespace std::chrono_literals;
 
@@ -58,16 +60,6 @@ const char* name_of(StopAt s) {
         case StopAt::Racing: return "Racing";
     }
     return "?";
-}
-
-template <typename Pred>
-bool wait_until(Pred pred, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(100us);
-    }
-    return true;
 }
 
 // A joined thread leaves the process's task list a moment after the join.

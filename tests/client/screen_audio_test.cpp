@@ -10,12 +10,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "audio_datagram.h"
 #include "audio_gain.h"
 #include "fake_audio_backend.h"
 #include "media_header.h"
@@ -33,7 +35,7 @@ using client_test::PacedPlayback;
 using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
 using Peer = talvek::client::VideoReceiverTestPeer;
-using Datagram = std::vector<uint8_t>;
+using talvek::tools::Datagram;
 
 namespace {
 
@@ -43,22 +45,16 @@ std::ostream& operator<<(std::ostream& os, Piece p) {
     return os << (p == Piece::Packet ? "Packet" : p == Piece::Concealed ? "Concealed" : "Other");
 }
 
-//   0   sender fields    20 bytes, zero
-//   20  sequence         u32
-//   24  payload_length   u16, the packet's size unless `payload_length` says otherwise
-//   26  flags            VOICE_FLAG_SCREEN_AUDIO
-//   27  reserved
-//   28  Opus packet, then `trailing` bytes of 0xEE
+// The sender's datagram, then `trailing` bytes of 0xEE; payload_length (at
+// offset 24) says `payload_length` bytes instead of the packet's size if given.
 Datagram screen_audio(uint32_t sequence, const std::vector<uint8_t>& packet, size_t trailing = 0,
                       int payload_length = -1) {
-    Datagram d(talvek::MEDIA_HEADER_SIZE + packet.size() + trailing, 0xEE);
-    talvek::MediaHeader header{};
-    header.sequence = sequence;
-    header.payload_length = static_cast<uint16_t>(payload_length < 0 ? packet.size()
-                                                                     : static_cast<size_t>(payload_length));
-    header.flags = talvek::VOICE_FLAG_SCREEN_AUDIO;
-    std::memcpy(d.data(), &header, sizeof header);
-    std::memcpy(d.data() + talvek::MEDIA_HEADER_SIZE, packet.data(), packet.size());
+    Datagram d = talvek::tools::make_screen_audio_datagram(sequence, packet.data(), packet.size());
+    d.insert(d.end(), trailing, 0xEE);
+    if (payload_length >= 0) {
+        const auto claimed = static_cast<uint16_t>(payload_length);
+        std::memcpy(&d[offsetof(talvek::MediaHeader, payload_length)], &claimed, sizeof claimed);
+    }
     return d;
 }
 

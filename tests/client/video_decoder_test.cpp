@@ -14,7 +14,6 @@
 #include "log_text.h"
 #include "vp8_frames.h"
 
-using client_test::count_of;
 using client_test::garbage_frame;
 using client_test::EncodedStream;
 using client_test::Encoder;
@@ -22,6 +21,7 @@ using client_test::psnr_bgr;
 using client_test::reference_bgra;
 using talvek::VideoCodec;
 using talvek::client::VideoDecoder;
+using talvek::testing::count_of;
 
 namespace {
 

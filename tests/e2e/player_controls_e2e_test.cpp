@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -21,8 +20,10 @@
 #include <poll.h>
 
 #include "child_process.h"
+#include "host_datagrams.h"
 #include "program_under_test.h"
 #include "udp_socket.h"
+#include "wait_until.h"
 #include "x11_window.h"
 #include "xvfb_server.h"
 
@@ -31,7 +32,9 @@
 #include <X11/Xlib.h>
 
 using namespace std::chrono_literals;
+using talvek::testing::auds;
 using talvek::testing::ChildProcess;
+using talvek::testing::received_datagrams;
 using talvek::testing::X11Display;
 
 namespace {
@@ -254,32 +257,7 @@ protected:
     }
 
     bool wait_for_geometry(const Geometry& want, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        do {
-            if (geometry() == want) return true;
-            std::this_thread::sleep_for(20ms);
-        } while (std::chrono::steady_clock::now() < deadline);
-        return false;
-    }
-
-    // The host's datagrams, waiting for `count` of them (or until the time-out).
-    std::vector<std::vector<uint8_t>> host_received(size_t count,
-                                                    std::chrono::milliseconds timeout = 5s) {
-        std::vector<std::vector<uint8_t>> out;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        uint8_t buf[64];
-        while (out.size() < count && std::chrono::steady_clock::now() < deadline) {
-            const int n = host.recv(buf, sizeof buf, 50);
-            if (n > 0) out.emplace_back(buf, buf + n);
-        }
-        return out;
-    }
-
-    // "AUDS", the muted byte, the volume as a little-endian float (x86 host).
-    static std::vector<uint8_t> auds(bool muted, float volume) {
-        std::vector<uint8_t> b = {'A', 'U', 'D', 'S', static_cast<uint8_t>(muted), 0, 0, 0, 0};
-        std::memcpy(&b[5], &volume, 4);
-        return b;
+        return talvek::testing::wait_until([&] { return geometry() == want; }, timeout, 20ms);
     }
 
     X11Display display;
@@ -306,7 +284,8 @@ TEST_F(PlayerControlsEndToEnd, FEntersFullscreenAndFAgainRestoresPositionAndSize
     press_key("Escape");
     EXPECT_TRUE(wait_for_geometry(windowed, 5s)) << "window is " << geometry();
 
-    EXPECT_TRUE(host_received(1, 300ms).empty()) << "view keys send nothing to the host";
+    EXPECT_TRUE(received_datagrams(host, 300ms, 1).empty())
+        << "view keys send nothing to the host";
     close_and_expect_clean_exit();
 }
 
@@ -330,15 +309,15 @@ TEST_F(PlayerControlsEndToEnd, KeysAndBarClicksReportTheAudioStateToTheHost) {
     click(48 + 75, 360 - 18);   // a quarter along the 300-pixel slider
     const float up = 0.5f + 0.05f;
     const float down = up - 0.05f;
-    EXPECT_EQ(host_received(5), (std::vector<std::vector<uint8_t>>{
-                                    auds(true, 0.5f), auds(true, up), auds(true, down),
-                                    auds(false, down), auds(false, 0.25f)}));
+    EXPECT_EQ(received_datagrams(host, 5s, 5),
+              (std::vector<std::vector<uint8_t>>{auds(true, 0.5f), auds(true, up), auds(true, down),
+                                                 auds(false, down), auds(false, 0.25f)}));
 
     // A drag from the slider past its end holds the volume at 1.
     xdotool({"mousemove", "--window", std::to_string(window), "198", std::to_string(360 - 18),
              "mousedown", "1"});
     xdotool({"mousemove", "--window", std::to_string(window), "600", "100", "mouseup", "1"});
-    const auto drag = host_received(2);
+    const auto drag = received_datagrams(host, 5s, 2);
     ASSERT_EQ(drag.size(), 2u);
     EXPECT_EQ(drag[0], auds(false, 0.5f));
     EXPECT_EQ(drag[1], auds(false, 1.0f));
@@ -356,7 +335,7 @@ TEST_F(PlayerControlsEndToEnd, SilentStreamIgnoresTheAudioKeys) {
     press_key("f");
     EXPECT_TRUE(wait_for_geometry(Geometry{0, 0, SCREEN_W, SCREEN_H}, 5s))
         << "window is " << geometry();
-    EXPECT_TRUE(host_received(1, 300ms).empty());
+    EXPECT_TRUE(received_datagrams(host, 300ms, 1).empty());
     press_key("f");
     EXPECT_TRUE(wait_for_geometry(windowed, 5s));
     close_and_expect_clean_exit();

@@ -18,17 +18,23 @@
 #include <thread>
 
 #include "child_process.h"
+#include "frame_on_screen.h"
+#include "log_text.h"
 #include "noise_clip.h"
 #include "program_under_test.h"
 #include "test_pattern.h"
 #include "udp_socket.h"
+#include "wait_until.h"
 #include "x11_window.h"
 #include "xvfb_server.h"
 
 using namespace std::chrono_literals;
 using talvek::testing::ChildProcess;
 using talvek::testing::ClipOptions;
+using talvek::testing::count_of;
 using talvek::testing::Screenshot;
+using talvek::testing::shown_frame;
+using talvek::testing::wait_for_frame;
 using talvek::testing::X11Display;
 
 namespace {
@@ -82,15 +88,6 @@ std::string logged_lines(const std::string& text) {
         if (line.rfind("[", 0) == 0) out += line + "\n";
     }
     return out;
-}
-
-size_t count_of(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos;
-         at = text.find(needle, at + needle.size())) {
-        ++n;
-    }
-    return n;
 }
 
 // One "[Sender] frame N: key|delta, B bytes, D datagrams, L dropped" line.
@@ -184,11 +181,6 @@ double psnr_against(const Screenshot& shot, const std::vector<uint8_t>& source, 
     if (count == 0) return 0.0;
     if (sum == 0.0) return 99.0;
     return 10.0 * std::log10(255.0 * 255.0 / (sum / static_cast<double>(count)));
-}
-
-uint32_t shown_frame(const Screenshot& shot) {
-    return talvek::tools::read_frame_number(shot.bgra.data(), shot.width, shot.height,
-                                            shot.width * 4);
 }
 
 // PSNR of a screenshot of the lossy clip against clip picture `number`,
@@ -310,17 +302,6 @@ protected:
         return shots;
     }
 
-    // Polls the window until it shows frame `expected`; returns the last capture.
-    Screenshot wait_for_frame(uint32_t expected, std::chrono::milliseconds timeout) {
-        Screenshot shot;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        do {
-            if (display.capture(window, shot) && shown_frame(shot) == expected) break;
-            std::this_thread::sleep_for(50ms);
-        } while (std::chrono::steady_clock::now() < deadline);
-        return shot;
-    }
-
     std::string write_lossy_clip() {
         const std::string path = ::testing::TempDir() + "player_e2e_clip_" +
                                  std::to_string(port) + ".y4m";
@@ -353,7 +334,7 @@ protected:
             if (n >= repair && matches) repaired_seen.insert(n);
         }
         EXPECT_GE(repaired_seen.size(), 3u) << "too few repaired frames on screen";
-        const Screenshot last = wait_for_frame(static_cast<uint32_t>(frames), 5s);
+        const Screenshot last = wait_for_frame(display, window, static_cast<uint32_t>(frames), 5s);
         ASSERT_EQ(shown_frame(last), static_cast<uint32_t>(frames));
         EXPECT_GE(clip_psnr(last, clip, static_cast<uint32_t>(frames)), MATCH_PSNR);
         if (!save_as.empty()) last.save_ppm(::testing::TempDir() + save_as);
@@ -490,7 +471,7 @@ TEST_P(PlayerPicture, ShowsTheSendersPictureInAWindowNamedAfterTheStreamer) {
     const auto frames = sent_frames(sender_out);
     ASSERT_EQ(frames.size(), 24u) << sender_out;
 
-    const Screenshot shot = wait_for_frame(24, 10s);
+    const Screenshot shot = wait_for_frame(display, window, 24, 10s);
     ASSERT_EQ(shown_frame(shot), 24u) << "the last frame sent is the one on screen";
     shot.save_ppm(::testing::TempDir() + "player_e2e_" + codec.name + ".ppm");
     const double right = psnr_against(shot, talvek::tools::make_test_pattern(1280, 720, 24), 1280,
@@ -686,11 +667,8 @@ TEST_F(PlayerEndToEnd, RandomLossGivesOneDropLinePerDamagedFrameAndOneRequestPer
     // take longer than the pause above to run it.
     const std::string sent_line =
         "[VideoPlayer] Sent keyframe request to parent (port " + std::to_string(host_port) + ")\n";
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (count_of(player->out(), sent_line) < requests &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
+    talvek::testing::wait_until([&] { return count_of(player->out(), sent_line) >= requests; }, 5s,
+                                20ms);
     EXPECT_EQ(count_of(player->out(), sent_line), requests);
     const size_t received = count_of(sender_out, "[Sender] received KFRQ\n");
     EXPECT_LE(received, requests) << sender_out;
@@ -788,7 +766,7 @@ TEST_F(PlayerEndToEnd, MalformedDatagramsNeverCrashItAndAGoodStreamShowsAfterwar
                          &sender_out),
               0)
         << sender_out;
-    const Screenshot shot = wait_for_frame(1009, 10s);
+    const Screenshot shot = wait_for_frame(display, window, 1009, 10s);
     ASSERT_EQ(shown_frame(shot), 1009u) << player->err();
     EXPECT_GE(psnr_against(shot, talvek::tools::make_test_pattern(1280, 720, 1009), 1280, 720),
               MATCH_PSNR);

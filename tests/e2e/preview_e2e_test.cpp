@@ -11,15 +11,19 @@
 #include <sstream>
 
 #include "child_process.h"
+#include "frame_on_screen.h"
 #include "program_under_test.h"
 #include "test_pattern.h"
 #include "udp_socket.h"
+#include "wait_until.h"
 #include "x11_window.h"
 #include "xvfb_server.h"
 
 using namespace std::chrono_literals;
 using talvek::testing::ChildProcess;
 using talvek::testing::Screenshot;
+using talvek::testing::shown_frame;
+using talvek::testing::wait_for_frame;
 using talvek::testing::X11Display;
 
 namespace {
@@ -74,23 +78,6 @@ protected:
         int status = sender.wait(60s);
         if (output) *output = sender.out();
         return status;
-    }
-
-    // Polls the window until it shows frame `expected` (a slow build may
-    // take a moment to draw the last frame); returns the last capture.
-    Screenshot wait_for_frame(uint32_t expected, std::chrono::milliseconds timeout) {
-        Screenshot shot;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        do {
-            if (display.capture(window, shot) && shown_frame(shot) == expected) break;
-            std::this_thread::sleep_for(50ms);
-        } while (std::chrono::steady_clock::now() < deadline);
-        return shot;
-    }
-
-    static uint32_t shown_frame(const Screenshot& shot) {
-        return talvek::tools::read_frame_number(shot.bgra.data(), shot.width, shot.height,
-                                                shot.width * 4);
     }
 
     void close_and_expect_clean_exit() {
@@ -158,7 +145,7 @@ TEST_F(PreviewEndToEnd, ShowsTheSendersPictureAndClosesCleanly) {
 
     ASSERT_EQ(run_sender({"--frames", "12", "--fps", "10"}), 0);
 
-    const Screenshot shot = wait_for_frame(12, 5s);
+    const Screenshot shot = wait_for_frame(display, window, 12, 5s);
     const uint32_t shown = shown_frame(shot);
     shot.save_ppm(::testing::TempDir() + "preview_e2e.ppm");
     // A frame is 2634 datagrams sent in 100 ms; on a busy machine the
@@ -199,10 +186,7 @@ TEST_F(PreviewEndToEnd, ReadingAWindowThatIsGoneFailsQuietly) {
     close_and_expect_clean_exit();
     int w = 0, h = 0;
     Screenshot shot;
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (display.window_size(window, w, h) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
+    talvek::testing::wait_until([&] { return !display.window_size(window, w, h); }, 5s, 20ms);
     EXPECT_FALSE(display.window_size(window, w, h));
     EXPECT_FALSE(display.capture(window, shot));
 }
@@ -276,7 +260,7 @@ TEST_F(PreviewEndToEnd, OddSizeAndOwnTitle) {
     ASSERT_EQ(run_sender({"--width", w, "--height", h, "--frames", "5", "--fps", "10"}), 0);
     // What matters here is the odd size: a frame lost to a busy machine may
     // leave an earlier one on screen, but whichever shows must be exact.
-    const Screenshot shot = wait_for_frame(5, 5s);
+    const Screenshot shot = wait_for_frame(display, window, 5, 5s);
     const uint32_t shown = shown_frame(shot);
     EXPECT_TRUE(shown >= 1 && shown <= 5) << shown;
     const auto source = talvek::tools::make_test_pattern(odd.width, odd.height, shown);
@@ -299,7 +283,7 @@ TEST_F(PreviewEndToEnd, MalformedDatagramsAreDroppedSilently) {
     std::vector<uint8_t> too_long(3000, 0);
     sock.send(too_long.data(), too_long.size(), "127.0.0.1", port);  // beyond the 2048 buffer
     ASSERT_EQ(run_sender({"--width", w, "--height", h, "--frames", "3", "--fps", "10"}), 0);
-    const Screenshot shot = wait_for_frame(3, 5s);
+    const Screenshot shot = wait_for_frame(display, window, 3, 5s);
     const uint32_t shown = shown_frame(shot);
     EXPECT_TRUE(shown >= 1 && shown <= 3) << "no good frame after the junk: " << shown;
     EXPECT_LT(mismatch_share(shot, talvek::tools::make_test_pattern(shape.width, shape.height, shown),

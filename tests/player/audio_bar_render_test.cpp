@@ -6,21 +6,13 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ostream>
-#include <vector>
+
+#include "renderer_output.h"
+#include "rgb.h"
+
+using talvek::testing::Rgb;
 
 namespace {
-
-struct Rgb {
-    int r = 0;
-    int g = 0;
-    int b = 0;
-};
-
-std::ostream& operator<<(std::ostream& os, const Rgb& c) {
-    return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
-}
 
 // The picture under the bar.
 constexpr Rgb PICTURE{40, 120, 200};
@@ -60,33 +52,20 @@ protected:
         SDL_RenderClear(renderer);
         render_audio_bar(renderer, w, h, sound == Sound::Muted, volume,
                          screen == Screen::Fullscreen);
-        pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-        ASSERT_EQ(SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(),
-                                       w * 4),
-                  0)
-            << SDL_GetError();
-        width = w;
-    }
-
-    Rgb at(int x, int y) const {
-        const uint32_t p = pixels[static_cast<size_t>(y) * static_cast<size_t>(width) +
-                                  static_cast<size_t>(x)];
-        return {static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF),
-                static_cast<int>(p & 0xFF)};
+        drawn = talvek::testing::read_output(renderer);
+        ASSERT_TRUE(drawn.read);
     }
 
     // Blending rounds a little differently from the formula above.
     void expect_color(int x, int y, Rgb want) const {
-        const Rgb got = at(x, y);
-        EXPECT_TRUE(std::abs(got.r - want.r) <= 2 && std::abs(got.g - want.g) <= 2 &&
-                    std::abs(got.b - want.b) <= 2)
+        const Rgb got = drawn.at(x, y);
+        EXPECT_TRUE(near(got, want, 2))
             << "pixel (" << x << ", " << y << ") is " << got << ", want " << want;
     }
 
     SDL_Surface* surface = nullptr;
     SDL_Renderer* renderer = nullptr;
-    std::vector<uint32_t> pixels;
-    int width = 0;
+    talvek::testing::RendererOutput drawn;
 };
 
 TEST_F(AudioBarRender, BandDarkensTheBottom36RowsOnly) {

@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
+
+#include "host_datagrams.h"
+
+using talvek::testing::received_datagrams;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -35,13 +41,6 @@ protected:
         ASSERT_TRUE(host.bind(0));
     }
 
-    std::vector<Bytes> host_received() {
-        std::vector<Bytes> out;
-        uint8_t buf[64];
-        for (int n; (n = host.recv(buf, sizeof buf, 50)) > 0;) out.emplace_back(buf, buf + n);
-        return out;
-    }
-
     talvek::UDPSocket player;
     talvek::UDPSocket host;
 };
@@ -49,7 +48,7 @@ protected:
 TEST_F(AudioStateSend, EachCallIsOneDatagramToTheHostPort) {
     send_audio_state(player, host.get_bound_port(), true, 0.25f);
     send_audio_state(player, host.get_bound_port(), false, 0.25f);
-    EXPECT_EQ(host_received(),
+    EXPECT_EQ(received_datagrams(host, 50ms),
               (std::vector<Bytes>{{0x41, 0x55, 0x44, 0x53, 0x01, 0x00, 0x00, 0x80, 0x3E},
                                   {0x41, 0x55, 0x44, 0x53, 0x00, 0x00, 0x00, 0x80, 0x3E}}));
 }
@@ -60,7 +59,7 @@ TEST_F(AudioStateSend, PortZeroSendsNothing) {
     ::testing::internal::CaptureStderr();
     send_audio_state(player, 0, true, 0.25f);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_TRUE(host_received().empty());
+    EXPECT_TRUE(received_datagrams(host, 50ms).empty());
 }
 
 }  // namespace

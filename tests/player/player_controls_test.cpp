@@ -7,48 +7,31 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <chrono>
 #include <memory>
-#include <ostream>
 #include <vector>
 
+#include "gradient_picture.h"
+#include "host_datagrams.h"
 #include "player_loop.h"
 #include "receiver_peer.h"
+#include "renderer_output.h"
 #include "udp_socket.h"
 #include "video_receiver.h"
 
 using talvek::UDPSocket;
 using talvek::VideoCodec;
 using talvek::client::VideoReceiver;
+using talvek::testing::auds;
+using talvek::testing::gradient_picture;
+using talvek::testing::received_datagrams;
+using talvek::testing::Rgb;
 using Peer = talvek::client::VideoReceiverTestPeer;
+using namespace std::chrono_literals;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// The audio-state datagram as the host reads it: "AUDS", the muted byte, the
-// volume as a little-endian float (this test runs on little-endian hosts).
-Bytes auds(bool muted, float volume) {
-    Bytes b = {'A', 'U', 'D', 'S', static_cast<uint8_t>(muted ? 1 : 0), 0, 0, 0, 0};
-    std::memcpy(&b[5], &volume, 4);
-    return b;
-}
-
-struct Rgb {
-    int r = 0;
-    int g = 0;
-    int b = 0;
-};
-
-std::ostream& operator<<(std::ostream& os, const Rgb& c) {
-    return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
-}
-
-bool near(Rgb a, Rgb b, int tolerance) {
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-           std::abs(a.b - b.b) <= tolerance;
-}
 
 enum class Audio { Yes, No };
 
@@ -98,12 +81,7 @@ protected:
         ASSERT_FALSE(loop->overlay_visible());
     }
 
-    std::vector<Bytes> host_received() {
-        std::vector<Bytes> out;
-        uint8_t buf[64];
-        for (int n; (n = host.recv(buf, sizeof buf, 30)) > 0;) out.emplace_back(buf, buf + n);
-        return out;
-    }
+    std::vector<Bytes> host_received() { return received_datagrams(host, 30ms); }
 
     float gain() const { return Peer::audio_volume(*receiver); }
     SDL_Window* window() const { return Peer::window(*receiver); }
@@ -165,32 +143,12 @@ protected:
                SDL_WINDOW_FULLSCREEN_DESKTOP;
     }
 
-    // A picture whose red grows with x and green with y (B, G, R, A bytes).
-    static std::vector<uint8_t> gradient() {
-        std::vector<uint8_t> p(static_cast<size_t>(W) * H * 4);
-        for (int y = 0; y < H; ++y) {
-            for (int x = 0; x < W; ++x) {
-                uint8_t* px = &p[(static_cast<size_t>(y) * W + static_cast<size_t>(x)) * 4];
-                px[0] = 64;
-                px[1] = static_cast<uint8_t>(y * 255 / (H - 1));
-                px[2] = static_cast<uint8_t>(x * 255 / (W - 1));
-                px[3] = 255;
-            }
-        }
-        return p;
-    }
-    static Rgb gradient_at(int x, int y) { return {x * 255 / (W - 1), y * 255 / (H - 1), 64}; }
+    static Rgb gradient_at(int x, int y) { return talvek::testing::gradient_at(x, y, W, H); }
 
     // Draws one picture through the receiver and reads the output pixel.
     Rgb drawn_at(int x, int y) {
         receiver->render();
-        SDL_Renderer* r = Peer::renderer(*receiver);
-        const SDL_Rect one{x, y, 1, 1};
-        uint32_t p = 0;
-        EXPECT_EQ(SDL_RenderReadPixels(r, &one, SDL_PIXELFORMAT_ARGB8888, &p, 4), 0)
-            << SDL_GetError();
-        return {static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF),
-                static_cast<int>(p & 0xFF)};
+        return talvek::testing::read_output(Peer::renderer(*receiver)).at(x, y);
     }
 
     uint32_t now = START_TICKS;
@@ -425,7 +383,7 @@ TEST_F(PlayerControlsTest, EscapeLeavesFullscreenAndDoesNothingInAWindow) {
 
 TEST_F(PlayerControlsTest, BarShowsTheLeaveIconInFullscreen) {
     PlayerLoop& l = start();
-    Peer::hand_over(*receiver, gradient());
+    Peer::hand_over(*receiver, gradient_picture(W, H));
     // Enter-icon: a vertical stroke at fx = W - 32; leave-icon: at fx + 4.
     const Rgb icon{200, 200, 200};
     EXPECT_TRUE(near(drawn_at(W - 32, BAR_Y - 4), icon, 2));
@@ -443,7 +401,7 @@ TEST_F(PlayerControlsTest, BarShowsTheLeaveIconInFullscreen) {
 // back, and an ended stream keeps its last picture under the overlay.
 TEST_F(PlayerControlsTest, ADeviceResetShowsTheLastPictureAgain) {
     PlayerLoop& l = start();
-    Peer::hand_over(*receiver, gradient());
+    Peer::hand_over(*receiver, gradient_picture(W, H));
     hide_bar();
     const std::vector<uint8_t> black(static_cast<size_t>(W) * H * 4, 0);
     SDL_Event reset{};
@@ -468,7 +426,7 @@ TEST_F(PlayerControlsTest, ADeviceResetShowsTheLastPictureAgain) {
 
 TEST_F(PlayerControlsTest, WheelZoomsAtThePointerAndRResetsTheWholePicture) {
     PlayerLoop& l = start();
-    Peer::hand_over(*receiver, gradient());
+    Peer::hand_over(*receiver, gradient_picture(W, H));
     hide_bar();  // keep the bar out of the corner pixels
     EXPECT_TRUE(near(drawn_at(0, 0), gradient_at(0, 0), 3));
 
@@ -490,7 +448,7 @@ TEST_F(PlayerControlsTest, WheelZoomsAtThePointerAndRResetsTheWholePicture) {
 
 TEST_F(PlayerControlsTest, RAtZoomOneStillSwitchesTheZoomRectangleOff) {
     PlayerLoop& l = start();
-    Peer::hand_over(*receiver, gradient());
+    Peer::hand_over(*receiver, gradient_picture(W, H));
     hide_bar();
     receiver->set_zoom_rect(true, 320, 180, 640, 360);
     EXPECT_TRUE(near(drawn_at(0, 0), gradient_at(320, 180), 3));
@@ -511,7 +469,7 @@ TEST_F(PlayerControlsTest, ElevenNotchesReachTenAndNotchingBackRecentres) {
 
 TEST_F(PlayerControlsTest, RightDragPansTheZoomedViewUntilReleased) {
     PlayerLoop& l = start();
-    Peer::hand_over(*receiver, gradient());
+    Peer::hand_over(*receiver, gradient_picture(W, H));
     hide_bar();
     l.on_event(wheel_at(640, 360, 1));
     l.on_event(wheel_at(640, 360, 1));  // zoom 1.5625, still centred
@@ -555,7 +513,7 @@ TEST_F(PlayerControlsTest, RightPressAtZoomOneStartsNoPanEvenIfTheWheelZoomsWhil
 
 TEST_F(PlayerControlsTest, BarShowsFiveSecondsAfterStartUpThenTwoAfterEachMovement) {
     PlayerLoop& l = start();
-    Peer::hand_over(*receiver, gradient());
+    Peer::hand_over(*receiver, gradient_picture(W, H));
     const Rgb picture = gradient_at(600, BAR_Y);
     EXPECT_FALSE(near(drawn_at(600, BAR_Y), picture, 3)) << "the bar darkens the band";
 
@@ -602,14 +560,14 @@ TEST_F(PlayerControlsTest, WheelAndClicksAreNotActivity) {
 TEST_F(PlayerControlsTest, MutedBarDrawsARedSpeakerOverThePicture) {
     args.audio_muted = true;
     start();
-    Peer::hand_over(*receiver, gradient());
+    Peer::hand_over(*receiver, gradient_picture(W, H));
     EXPECT_TRUE(near(drawn_at(14, BAR_Y), Rgb{200, 60, 60}, 2)) << drawn_at(14, BAR_Y);
     EXPECT_TRUE(near(drawn_at(22, BAR_Y), Rgb{255, 80, 80}, 2)) << drawn_at(22, BAR_Y);
 }
 
 TEST_F(PlayerControlsTest, DestroyedLoopTakesItsBarOffTheReceiver) {
     start();
-    Peer::hand_over(*receiver, gradient());
+    Peer::hand_over(*receiver, gradient_picture(W, H));
     const Rgb picture = gradient_at(600, BAR_Y);
     EXPECT_FALSE(near(drawn_at(600, BAR_Y), picture, 3));
     loop.reset();

@@ -8,11 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
+#include "audio_datagram.h"
 #include "fake_audio_backend.h"
 #include "fragmenter.h"
+#include "host_datagrams.h"
 #include "media_header.h"
 #include "opus_tone.h"
 #include "receiver_peer.h"
@@ -59,10 +62,7 @@ protected:
 
     // Every datagram the host application has been sent so far.
     std::vector<std::string> host_received() {
-        std::vector<std::string> out;
-        char buf[64];
-        for (int n; (n = host.recv(buf, sizeof buf, 20)) > 0;) out.emplace_back(buf, n);
-        return out;
+        return talvek::testing::received_datagrams<std::string>(host, 20ms);
     }
 
     static SDL_Event event_of(uint32_t type, uint8_t window_event = 0) {
@@ -186,17 +186,13 @@ TEST_F(PlayerLoopTest, WithoutAWindowViewControlsAndBarClicksDoNothing) {
     EXPECT_EQ(host_received(), std::vector<std::string>{std::string("AUDS\x01\x00\x00\x80\x3F", 9)});
 }
 
-// A screen-audio datagram: the media header with the screen-audio bit,
-// then one Opus packet.
-std::vector<uint8_t> screen_audio_datagram(uint32_t sequence, const std::vector<uint8_t>& packet,
-                                           uint8_t flags = talvek::VOICE_FLAG_SCREEN_AUDIO) {
-    talvek::MediaHeader header{};
-    header.sequence = sequence;
-    header.payload_length = static_cast<uint16_t>(packet.size());
-    header.flags = flags;
-    std::vector<uint8_t> d(sizeof header + packet.size());
-    std::memcpy(d.data(), &header, sizeof header);
-    if (!packet.empty()) std::memcpy(d.data() + sizeof header, packet.data(), packet.size());
+// The sender's screen-audio datagram for one Opus packet, its flags byte
+// replaced when `flags` is given.
+talvek::tools::Datagram screen_audio_datagram(uint32_t sequence,
+                                              const std::vector<uint8_t>& packet,
+                                              uint8_t flags = talvek::VOICE_FLAG_SCREEN_AUDIO) {
+    auto d = talvek::tools::make_screen_audio_datagram(sequence, packet.data(), packet.size());
+    d[offsetof(talvek::MediaHeader, flags)] = flags;
     return d;
 }
 

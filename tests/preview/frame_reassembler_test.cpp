@@ -9,9 +9,11 @@
 #include <random>
 #include <thread>
 
+#include "filled_fragment.h"
 #include "fragmenter.h"
 #include "test_pattern.h"
 
+using talvek::testing::filled_fragment;
 using talvek::tools::Datagram;
 using talvek::tools::make_fragment;
 using namespace std::chrono_literals;
@@ -35,13 +37,6 @@ protected:
     static void feed(FrameReassembler& r, const Datagram& d) {
         r.handle_fragment(d.data(), static_cast<int>(d.size()));
     }
-
-    // A fragment whose payload is `bytes` copies of `fill`.
-    static Datagram fragment(uint32_t frame_id, uint16_t index, uint16_t count, uint16_t bytes,
-                             uint8_t fill = 0xAB) {
-        std::vector<uint8_t> payload(bytes, fill);
-        return make_fragment(frame_id, index, count, bytes, payload.data(), payload.size());
-    }
 };
 
 // 100 x 10 pixels: 4000 bytes in three fragments of 1400, 1400 and 1200.
@@ -51,7 +46,7 @@ constexpr size_t SMALL_BYTES = SMALL_W * SMALL_H * 4;
 
 TEST_F(ReassemblerTest, ShortDatagramChangesNothing) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    Datagram d = fragment(1, 0, 0, 0);  // a zero-count frame would complete at once...
+    Datagram d = filled_fragment(1, 0, 0, 0);  // a zero-count frame would complete at once...
     r.handle_fragment(d.data(), 39);    // ...but one byte short it is not looked at
     EXPECT_FALSE(r.has_complete_frame());
     EXPECT_EQ(r.frames_in_flight(), 0u);
@@ -59,7 +54,7 @@ TEST_F(ReassemblerTest, ShortDatagramChangesNothing) {
 
 TEST_F(ReassemblerTest, FrameZeroIsNeverAccepted) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(0, 0, 1, 1400));
+    feed(r, filled_fragment(0, 0, 1, 1400));
     EXPECT_FALSE(r.has_complete_frame());
     EXPECT_EQ(r.frames_in_flight(), 0u);
 }
@@ -97,20 +92,20 @@ TEST_F(ReassemblerTest, FullHdFrameInRandomOrderCompletes) {
 
 TEST_F(ReassemblerTest, DuplicateFragmentIsCountedOnce) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(1, 0, 3, 1400));
-    feed(r, fragment(1, 0, 3, 1400));
-    feed(r, fragment(1, 1, 3, 1400));
+    feed(r, filled_fragment(1, 0, 3, 1400));
+    feed(r, filled_fragment(1, 0, 3, 1400));
+    feed(r, filled_fragment(1, 1, 3, 1400));
     EXPECT_FALSE(r.has_complete_frame()) << "a duplicate must not stand in for fragment 2";
-    feed(r, fragment(1, 2, 3, 1200));
+    feed(r, filled_fragment(1, 2, 3, 1200));
     EXPECT_TRUE(r.has_complete_frame());
 }
 
 TEST_F(ReassemblerTest, FirstDatagramFixesTheFragmentCount) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(1, 0, 2, 1400));
-    feed(r, fragment(1, 2, 3, 1200));  // a larger count and an index beyond the first count
+    feed(r, filled_fragment(1, 0, 2, 1400));
+    feed(r, filled_fragment(1, 2, 3, 1200));  // a larger count and an index beyond the first count
     EXPECT_FALSE(r.has_complete_frame());
-    feed(r, fragment(1, 1, 3, 1400));  // the second of two completes the frame
+    feed(r, filled_fragment(1, 1, 3, 1400));  // the second of two completes the frame
     ASSERT_TRUE(r.has_complete_frame());
     // Fragment 2 was never stored: its slot is still zero.
     EXPECT_EQ(r.get_frame()[2800], 0);
@@ -119,22 +114,22 @@ TEST_F(ReassemblerTest, FirstDatagramFixesTheFragmentCount) {
 
 TEST_F(ReassemblerTest, LateFragmentsOfCompletedFramesAreIgnored) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(7, 0, 1, 1400));
+    feed(r, filled_fragment(7, 0, 1, 1400));
     ASSERT_TRUE(r.has_complete_frame());
     r.clear_frame();
     const size_t in_flight = r.frames_in_flight();
 
-    feed(r, fragment(6, 0, 1, 1400));
-    feed(r, fragment(7, 0, 1, 1400));
-    feed(r, fragment(6, 0, 0, 0));  // would complete at once if it were looked at
+    feed(r, filled_fragment(6, 0, 1, 1400));
+    feed(r, filled_fragment(7, 0, 1, 1400));
+    feed(r, filled_fragment(6, 0, 0, 0));  // would complete at once if it were looked at
     EXPECT_FALSE(r.has_complete_frame());
     EXPECT_EQ(r.frames_in_flight(), in_flight);
 }
 
 TEST_F(ReassemblerTest, TwoCompletionsKeepOnlyTheLater) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(1, 0, 1, 1400, 0x11));
-    feed(r, fragment(2, 0, 1, 1400, 0x22));
+    feed(r, filled_fragment(1, 0, 1, 1400, 0x11));
+    feed(r, filled_fragment(2, 0, 1, 1400, 0x22));
     ASSERT_TRUE(r.has_complete_frame());
     EXPECT_EQ(r.get_frame()[0], 0x22);
     r.clear_frame();
@@ -143,36 +138,36 @@ TEST_F(ReassemblerTest, TwoCompletionsKeepOnlyTheLater) {
 
 TEST_F(ReassemblerTest, IncompleteFrameOlderThan100MsIsForgotten) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(1, 0, 2, 1400));
+    feed(r, filled_fragment(1, 0, 2, 1400));
     now += 100ms;  // exactly 100 ms is not yet too old
-    feed(r, fragment(2, 0, 2, 1400));
+    feed(r, filled_fragment(2, 0, 2, 1400));
     EXPECT_EQ(r.frames_in_flight(), 2u);
 
     now += 1ms;  // frame 1 is now 101 ms old
-    feed(r, fragment(2, 0, 2, 1400));  // a duplicate still triggers the purge
+    feed(r, filled_fragment(2, 0, 2, 1400));  // a duplicate still triggers the purge
     EXPECT_EQ(r.frames_in_flight(), 1u);
 
     // The stored fragment went with it: the late half starts a fresh entry.
-    feed(r, fragment(1, 1, 2, 1400));
+    feed(r, filled_fragment(1, 1, 2, 1400));
     EXPECT_FALSE(r.has_complete_frame());
-    feed(r, fragment(1, 0, 2, 1400));
+    feed(r, filled_fragment(1, 0, 2, 1400));
     EXPECT_TRUE(r.has_complete_frame());
 }
 
 TEST_F(ReassemblerTest, LastFragmentArrivingLateCompletesBeforeThePurge) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(1, 0, 2, 1400));
+    feed(r, filled_fragment(1, 0, 2, 1400));
     now += 150ms;
-    feed(r, fragment(1, 1, 2, 1400));
+    feed(r, filled_fragment(1, 1, 2, 1400));
     EXPECT_TRUE(r.has_complete_frame());
     EXPECT_EQ(r.frames_in_flight(), 0u);  // and then its entry was purged
 }
 
 TEST_F(ReassemblerTest, CountPurgeKeepsTheLastFiveFrameNumbers) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    for (uint32_t id = 1; id <= 15; ++id) feed(r, fragment(id, 0, 2, 1400));
+    for (uint32_t id = 1; id <= 15; ++id) feed(r, filled_fragment(id, 0, 2, 1400));
     EXPECT_EQ(r.frames_in_flight(), 15u);
-    feed(r, fragment(16, 0, 1, 1400));  // completes: 16 entries, more than 10
+    feed(r, filled_fragment(16, 0, 1, 1400));  // completes: 16 entries, more than 10
     ASSERT_TRUE(r.has_complete_frame());
     // Everything below 16 - 5 = 11 is gone: 11..16 remain.
     EXPECT_EQ(r.frames_in_flight(), 6u);
@@ -180,25 +175,25 @@ TEST_F(ReassemblerTest, CountPurgeKeepsTheLastFiveFrameNumbers) {
 
 TEST_F(ReassemblerTest, CountPurgeWaitsUntilFrameFive) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    for (uint32_t id = 100; id <= 110; ++id) feed(r, fragment(id, 0, 2, 1400));
-    feed(r, fragment(4, 0, 1, 1400));  // 12 entries, but 4 - 5 would wrap around
+    for (uint32_t id = 100; id <= 110; ++id) feed(r, filled_fragment(id, 0, 2, 1400));
+    feed(r, filled_fragment(4, 0, 1, 1400));  // 12 entries, but 4 - 5 would wrap around
     ASSERT_TRUE(r.has_complete_frame());
     EXPECT_EQ(r.frames_in_flight(), 12u);
 }
 
 TEST_F(ReassemblerTest, ZeroCountFrameIsCompleteAtOnce) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(5, 0, 0, 0));
+    feed(r, filled_fragment(5, 0, 0, 0));
     ASSERT_TRUE(r.has_complete_frame());
     EXPECT_EQ(r.get_frame(), std::vector<uint8_t>(SMALL_BYTES, 0));
     r.clear_frame();
-    feed(r, fragment(5, 0, 1, 1400));  // 5 is now the last completed number
+    feed(r, filled_fragment(5, 0, 1, 1400));  // 5 is now the last completed number
     EXPECT_FALSE(r.has_complete_frame());
 }
 
 TEST_F(ReassemblerTest, OversizedPayloadRunsIntoTheNextSlot) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(1, 0, 1, 2000, 0x5A));
+    feed(r, filled_fragment(1, 0, 1, 2000, 0x5A));
     ASSERT_TRUE(r.has_complete_frame());
     EXPECT_EQ(r.get_frame()[1999], 0x5A);
     EXPECT_EQ(r.get_frame()[2000], 0);
@@ -207,10 +202,10 @@ TEST_F(ReassemblerTest, OversizedPayloadRunsIntoTheNextSlot) {
 TEST_F(ReassemblerTest, PayloadIsCutAtTheEndOfTheFrame) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
     // The last slot has room for 1200 bytes; 1400 are offered.
-    feed(r, fragment(1, 2, 1, 1400, 0x77));
-    feed(r, fragment(2, 2, 3, 1400, 0x77));
-    feed(r, fragment(2, 0, 3, 1400, 0x77));
-    feed(r, fragment(2, 1, 3, 1400, 0x77));
+    feed(r, filled_fragment(1, 2, 1, 1400, 0x77));
+    feed(r, filled_fragment(2, 2, 3, 1400, 0x77));
+    feed(r, filled_fragment(2, 0, 3, 1400, 0x77));
+    feed(r, filled_fragment(2, 1, 3, 1400, 0x77));
     ASSERT_TRUE(r.has_complete_frame());
     ASSERT_EQ(r.get_frame().size(), SMALL_BYTES);
     EXPECT_EQ(r.get_frame().back(), 0x77);
@@ -218,10 +213,10 @@ TEST_F(ReassemblerTest, PayloadIsCutAtTheEndOfTheFrame) {
 
 TEST_F(ReassemblerTest, FragmentWhollyBeyondTheFrameIsNotStored) {
     FrameReassembler r(SMALL_W, SMALL_H, clock());
-    feed(r, fragment(1, 0, 4, 1400));
-    feed(r, fragment(1, 1, 4, 1400));
-    feed(r, fragment(1, 2, 4, 1200));
-    feed(r, fragment(1, 3, 4, 1400));  // slot 3 starts at 4200, past the 4000-byte frame
+    feed(r, filled_fragment(1, 0, 4, 1400));
+    feed(r, filled_fragment(1, 1, 4, 1400));
+    feed(r, filled_fragment(1, 2, 4, 1200));
+    feed(r, filled_fragment(1, 3, 4, 1400));  // slot 3 starts at 4200, past the 4000-byte frame
     EXPECT_FALSE(r.has_complete_frame());
 }
 
@@ -232,23 +227,23 @@ TEST_F(ReassemblerTest, PayloadSizeBeyondTheDatagramStoresNothing) {
     Datagram liar = make_fragment(1, 0, 1, 1400, payload.data(), payload.size());
     feed(r, liar);
     EXPECT_FALSE(r.has_complete_frame());
-    feed(r, fragment(1, 0, 1, 1400, 0x01));  // the honest copy still completes it
+    feed(r, filled_fragment(1, 0, 1, 1400, 0x01));  // the honest copy still completes it
     ASSERT_TRUE(r.has_complete_frame());
     EXPECT_EQ(r.get_frame()[0], 0x01);
 }
 
 TEST_F(ReassemblerTest, FreshFrameNumbersThatNeverCompleteStayBounded) {
     FrameReassembler r(1280, 720, clock());
-    for (uint32_t id = 1; id <= 300; ++id) feed(r, fragment(id, 0, 1000, 1400));
+    for (uint32_t id = 1; id <= 300; ++id) feed(r, filled_fragment(id, 0, 1000, 1400));
     EXPECT_LE(r.frames_in_flight(), FrameReassembler::MAX_PARTIAL_FRAMES);
     EXPECT_FALSE(r.has_complete_frame());
 }
 
 TEST_F(ReassemblerTest, WallClockDefaultAgesFramesToo) {
     FrameReassembler r(SMALL_W, SMALL_H);  // steady clock
-    feed(r, fragment(1, 0, 2, 1400));
+    feed(r, filled_fragment(1, 0, 2, 1400));
     std::this_thread::sleep_for(120ms);
-    feed(r, fragment(2, 0, 2, 1400));
+    feed(r, filled_fragment(2, 0, 2, 1400));
     EXPECT_EQ(r.frames_in_flight(), 1u);
 }
 

@@ -6,18 +6,9 @@
 #include <numbers>
 #include <vector>
 
+#include "format_output.h"
+
 namespace talvek::tools::testing {
-
-namespace {
-
-struct OutputDeleter {
-    void operator()(AVFormatContext* f) const {
-        if (f->pb) avio_closep(&f->pb);
-        avformat_free_context(f);
-    }
-};
-
-}  // namespace
 
 int16_t test_sound_sample(const TestSound& sound, int channel, long i) {
     const double hz = static_cast<double>(sound.frequency) * (channel + 1);
@@ -65,7 +56,7 @@ bool write_test_sound_packet(AVFormatContext* out, AVStream* stream, const TestS
 bool write_test_audio_file(const std::string& path, const TestSound& sound, double seconds) {
     AVFormatContext* raw = nullptr;
     if (avformat_alloc_output_context2(&raw, nullptr, "wav", path.c_str()) < 0) return false;
-    std::unique_ptr<AVFormatContext, OutputDeleter> out(raw);
+    talvek::testing::FormatOutputPtr out(raw);
     AVStream* stream = add_test_sound_stream(out.get(), sound);
     if (!stream) return false;
     if (avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) return false;

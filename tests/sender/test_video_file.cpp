@@ -5,21 +5,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "format_output.h"
 #include "video_encoder.h"
 #include "video_source.h"
 
 namespace talvek::tools::testing {
-
-namespace {
-
-struct OutputDeleter {
-    void operator()(AVFormatContext* f) const {
-        if (f->pb) avio_closep(&f->pb);
-        avformat_free_context(f);
-    }
-};
-
-}  // namespace
 
 std::string scratch_path(const std::string& name) {
     return (std::filesystem::temp_directory_path() /
@@ -39,7 +29,7 @@ bool write_test_video_file(const std::string& path, int width, int height, int p
 
     AVFormatContext* raw = nullptr;
     if (avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str()) < 0) return false;
-    std::unique_ptr<AVFormatContext, OutputDeleter> out(raw);
+    talvek::testing::FormatOutputPtr out(raw);
     AVStream* stream = avformat_new_stream(out.get(), nullptr);
     if (!stream) return false;
     stream->time_base = AVRational{1, 30};

@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <string>
 
-namespace client_test {
+namespace talvek::testing {
 
+// Occurrences that do not overlap one another.
 inline size_t count_of(const std::string& text, const std::string& needle) {
     size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    for (size_t at = text.find(needle); at != std::string::npos;
+         at = text.find(needle, at + needle.size()))
         ++n;
     return n;
 }
@@ -20,4 +22,4 @@ inline std::string pointer_text(const void* p) {
     return buf;
 }
 
-}  // namespace client_test
+}  // namespace talvek::testing
