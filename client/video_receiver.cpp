@@ -123,14 +123,19 @@ bool VideoReceiver::create_renderer_and_texture() {
         return false;
     }
 
-    texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
-                                width, height);
-    if (!texture) {
-        log_err("[VideoReceiver] Failed to create texture: %s\n", SDL_GetError());
+    if (!create_texture()) {
         release_window_objects();
         return false;
     }
     return true;
+}
+
+// The streaming texture of the stream's size; a failure is logged.
+bool VideoReceiver::create_texture() {
+    texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                width, height);
+    if (!texture) log_err("[VideoReceiver] Failed to create texture: %s\n", SDL_GetError());
+    return texture != nullptr;
 }
 
 // Failure-path release: quiet, unlike destroy_sdl_resources.

@@ -150,6 +150,7 @@ private:
     void stop_if_up();
     bool create_window(const char* title, int window_width, int window_height);
     bool create_renderer_and_texture();
+    bool create_texture();
     void release_window_objects();
     void reset_for_stream(uint32_t user_id, int stream_width, int stream_height);
     bool prepare_decoding(VideoCodec codec);

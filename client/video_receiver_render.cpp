@@ -35,12 +35,7 @@ bool VideoReceiver::upload_and_clear() {
 void VideoReceiver::restore_texture() {
     if (!renderer) return;
     if (texture) SDL_DestroyTexture(texture);
-    texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
-                                width, height);
-    if (!texture) {
-        log_err("[VideoReceiver] Failed to create texture: %s\n", SDL_GetError());
-        return;
-    }
+    if (!create_texture()) return;
     // The display buffer holds the picture last uploaded, or a newer one:
     // either is right, and an ended stream keeps showing its last.
     std::lock_guard lock(frame_mutex);
