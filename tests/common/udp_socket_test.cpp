@@ -104,6 +104,27 @@ TEST(UDPSocketBind, ReportedPortIsWhereDatagramsArrive) {
     EXPECT_EQ(receive(receiver), bytes);
 }
 
+// The whole of 127.0.0.0/8 reaches this machine, but only 127.0.0.1 is
+// bound: a socket listening on every address would take the datagram to
+// 127.0.0.2, and would take datagrams from other machines just the same.
+TEST(UDPSocketBind, ListensOn127001Only) {
+    UDPSocket receiver;
+    UDPSocket sender;
+    ASSERT_TRUE(receiver.bind(0));
+    ASSERT_TRUE(sender.bind(0));
+
+    const auto elsewhere = pattern(48, 3);
+    ASSERT_EQ(sender.send(elsewhere.data(), elsewhere.size(), "127.0.0.2",
+                          receiver.get_bound_port()),
+              48);
+    const auto here = pattern(48, 4);
+    ASSERT_EQ(send_bytes(sender, receiver, here), 48);
+    // Loopback keeps the order, so the first datagram in is the one that
+    // matters, and `here` coming at all shows the sending worked.
+    EXPECT_EQ(receive(receiver), here);
+    EXPECT_EQ(drain(receiver), 0);
+}
+
 TEST(UDPSocketBind, SecondBindOnSameObjectIsRefusedAndFirstSocketKeepsWorking) {
     UDPSocket socket;
     ASSERT_TRUE(socket.bind(0));
