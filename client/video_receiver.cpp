@@ -41,8 +41,9 @@ VideoReceiver::~VideoReceiver() {
 
 // A receiver that is running, or ended but not yet joined, is stopped before
 // it is brought up again; starting a thread over a joinable one would abort.
+// A window left by a stop of the decode half alone goes too.
 void VideoReceiver::stop_if_up() {
-    if (running || decode_thread.joinable()) stop();
+    if (running || decode_thread.joinable() || window) stop();
 }
 
 bool VideoReceiver::init_for_udp(int stream_width, int stream_height, VideoCodec codec) {

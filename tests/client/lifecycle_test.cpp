@@ -313,4 +313,20 @@ TEST_F(LifecycleTest, BringUpWhileRunningStopsFirst) {
     EXPECT_NE(receiver->get_window_id(), first_id);
 }
 
+// Only the decode half stopped: the window is still up, and a new bring-up
+// must not leave it open and unowned.
+TEST_F(LifecycleTest, BringUpAfterOnlyTheDecodeHalfStoppedClosesTheOldWindow) {
+    ASSERT_TRUE(init_quietly(320, 240));
+    const uint32_t first_id = receiver->get_window_id();
+    testing::internal::CaptureStdout();
+    receiver->stop_decode_and_codecs();
+    testing::internal::GetCapturedStdout();
+    ASSERT_NE(SDL_GetWindowFromID(first_id), nullptr);
+
+    ASSERT_TRUE(init_quietly(320, 240));
+    EXPECT_EQ(SDL_GetWindowFromID(first_id), nullptr);
+    EXPECT_NE(receiver->get_window_id(), first_id);
+    EXPECT_TRUE(Peer::running(*receiver));
+}
+
 }  // namespace
