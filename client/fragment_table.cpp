@@ -103,6 +103,7 @@ void FragmentTable::reset() {
     while (!partial_frames.empty()) remove_record(partial_frames.begin());
     buffered_bytes = 0;
     last_completed_id = 0;
+    completed_any = false;
 }
 
 // Removes records in the table's own order, which follows neither age nor
@@ -135,8 +136,11 @@ void FragmentTable::remove_record(Records::iterator it) {
 }
 
 // A record above the last completed id is a frame the decoder never got; one
-// equal to it is a late copy of a fragment of a frame already decoded.
-bool FragmentTable::is_lost_frame(uint32_t frame_id) const { return frame_id > last_completed_id; }
+// equal to it is a late copy of a fragment of a frame already decoded, once
+// a frame has completed at all (a stream may start at id 0).
+bool FragmentTable::is_lost_frame(uint32_t frame_id) const {
+    return frame_id > last_completed_id || !completed_any;
+}
 
 // Joins the pieces in index order and forgets this record and every older
 // one. Incomplete older frames go without a drop line, but the decoder would
@@ -166,6 +170,7 @@ void FragmentTable::complete_frame(uint32_t frame_id, PartialFrame& record,
         }
     }
     last_completed_id = frame_id;
+    completed_any = true;
 }
 
 // Frames that stay incomplete longer than MAX_FRAME_AGE are dropped, each

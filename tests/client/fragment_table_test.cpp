@@ -297,6 +297,20 @@ TEST_F(FragmentTableTest, StrayCopyOfTheFrameJustCompletedIsNoLoss) {
     EXPECT_EQ(queued().size(), 2u);
 }
 
+// Before anything completed, frame 0 is no copy of a decoded frame: a
+// stream that starts at 0 and loses its first frame needs a keyframe.
+TEST_F(FragmentTableTest, UnfinishedFrameZeroAtTheStartIsALoss) {
+    feed(filled_fragment(0, 0, 2, 100));
+    EXPECT_EQ(feed_noting(filled_fragment(1, 0, 1, 100)), "lost");
+    EXPECT_TRUE(needs_keyframe_request());
+    EXPECT_FALSE(has_record(0));
+
+    // After a reset frame 0 counts as the start of a stream again.
+    table.reset();
+    feed(filled_fragment(0, 0, 2, 100));
+    EXPECT_EQ(feed_noting(filled_fragment(3, 0, 1, 100)), "lost");
+}
+
 TEST_F(FragmentTableTest, DuplicatedFragmentsWithoutLossNeverAskForAKeyframe) {
     // 200 frames of 1 to 8 fragments, each fragment sent again with a 5 %
     // chance, at once or a few fragments later, within its frame or after it.
