@@ -104,7 +104,10 @@ TEST(OpusDecoderWrapper, ConcealmentOnAFreshDecoderWritesOneWholeFrame) {
 // Root-mean-square difference of two pieces of the same length.
 double rms_difference(const std::vector<short>& a, const std::vector<short>& b) {
     double sum = 0.0;
-    for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * double{a[i] - b[i]};
+    for (size_t i = 0; i < a.size(); ++i) {
+        const double d = static_cast<double>(a[i] - b[i]);
+        sum += d * d;
+    }
     return std::sqrt(sum / static_cast<double>(a.size()));
 }
 
@@ -127,7 +130,7 @@ TEST(OpusDecoderWrapper, FecRebuildsTheFrameBeforeThePacket) {
     OpusDecoderWrapper whole = stereo_decoder(), rebuilt = stereo_decoder(),
                        concealed = stereo_decoder();
     std::vector<short> pcm;
-    for (int i = 0; i < LOST; ++i) {
+    for (size_t i = 0; i < LOST; ++i) {
         for (OpusDecoderWrapper* d : {&whole, &rebuilt, &concealed}) decode(*d, packets[i], pcm);
     }
     std::vector<short> lost_frame;
