@@ -84,10 +84,16 @@ esac
 scripts/setup.sh --packages-only
 
 build=build-fuzz
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++-14 -DTALVEK_FUZZ=ON \
-    -DTALVEK_BUILD_TESTS=OFF -DTALVEK_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j 2
+# One build at a time: two long runs may start side by side, and two ninjas
+# in one folder race on the same outputs.
+mkdir -p "$build"
+(
+    flock 9
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_COMPILER=clang++-14 -DTALVEK_FUZZ=ON \
+        -DTALVEK_BUILD_TESTS=OFF -DTALVEK_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$build" -j 2
+) 9>"$build/.fuzz-build.lock"
 # The ledger names what the targets were built from, not what HEAD is later.
 built_from=$(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . ':!fuzz/corpus' ':!fuzz/ledger.tsv' || echo +)
 
