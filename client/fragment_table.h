@@ -103,7 +103,7 @@ private:
 
     Records partial_frames;
     uint32_t last_completed_id = 0;
-    bool completed_any = false;  // 0 above is then a frame's id, not the start
+    bool completed_any = false;  // until then a record of id 0 is no late copy
     uint64_t buffered_bytes = 0;  // sum of the records' data buffers
 };
 
