@@ -4,20 +4,21 @@
 #
 #   scripts/fuzz.sh --seconds N [target...]  each target for N seconds, two at
 #                                 a time, on a copy of the kept corpus (CI: 60)
-#   scripts/fuzz.sh --long [--minutes M] [target...]
-#                                 the long run, one target at a time on one
-#                                 core, towards 100 million inputs (the two
-#                                 reassemblers) or 10 million (the others):
-#                                 each target runs until its count or M
-#                                 minutes (default 60), grows the kept corpus,
-#                                 minimises it and adds a line to the ledger
+#   scripts/fuzz.sh --long [--minutes M] [--jobs N] [target...]
+#                                 the long run, one target at a time, towards
+#                                 100 million inputs (the two reassemblers) or
+#                                 10 million (the others): each target runs
+#                                 until its count or M minutes (default 60) in
+#                                 N processes (default 1, one core) that share
+#                                 the kept corpus, which it then minimises, and
+#                                 adds a line to the ledger
 #   scripts/fuzz.sh --ledger      the inputs run so far, per target
 # With target names, only those run (e.g. fuzz_player_args).
 #
 # The kept corpora are fuzz/corpus/<target>/ and the ledger fuzz/ledger.tsv,
 # both in git, so a long run resumes on any machine: commit them after one.
 # Each invocation works in a folder of its own, build-fuzz/runs/<mode>-<time>-<pid>/
-# (seeds, logs, findings/<target>/), so a short run beside a long one, or
+# (seeds, logs/<target>.<process>.log, findings/<target>/), so a short run beside a long one, or
 # after an old finding, reports only what it found. Exit status 1 on any
 # finding.
 set -euo pipefail
@@ -51,12 +52,13 @@ print_ledger() {
 }
 
 usage() {
-    echo "Usage: $0 --seconds N [target...] | --long [--minutes M] [target...] | --ledger" >&2
+    echo "Usage: $0 --seconds N [target...] | --long [--minutes M] [--jobs N] [target...] | --ledger" >&2
     exit 2
 }
 mode=""
 seconds=0
 minutes=60
+jobs=1
 case "${1:-}" in
 --seconds)
     [[ "${2:-}" =~ ^[0-9]+$ ]] || usage
@@ -67,11 +69,11 @@ case "${1:-}" in
 --long)
     mode=long
     shift
-    if [ "${1:-}" = --minutes ]; then
-        [[ "${2:-}" =~ ^[0-9]+$ ]] || usage
-        minutes=$2
+    while [[ "${1:-}" = --minutes || "${1:-}" = --jobs ]]; do
+        [[ "${2:-}" =~ ^[1-9][0-9]*$ ]] || usage
+        if [ "$1" = --minutes ]; then minutes=$2; else jobs=$2; fi
         shift 2
-    fi
+    done
     ;;
 --ledger)
     print_ledger
@@ -123,25 +125,50 @@ if (($# > 0)); then
     targets=("$@")
 fi
 
-# One target, to its log. -close_fd_mask=3 silences the programs' own log
-# lines; libFuzzer's lines and the sanitizers' reports still come through.
-# $2 is the corpus it grows.
+# One process of target $1, to its log $run/logs/$1.$3.log. -close_fd_mask=3
+# silences the programs' own log lines; libFuzzer's lines and the sanitizers'
+# reports still come through. $2 is the corpus it grows, $4 its limits.
 run_target() {
-    local t=$1 corpus=$2
+    local t=$1 corpus=$2 process=$3 limit=$4
     local findings="$run/findings/$t"
     mkdir -p "$corpus" "$findings"
-    local limit
-    if [ "$mode" = seconds ]; then
-        limit="-max_total_time=$seconds"
-    else
-        limit="-runs=$(( long_runs[$t] - $(ledger_total "$t") )) -max_total_time=$((minutes * 60))"
-    fi
     local start=$SECONDS rc=0
     # shellcheck disable=SC2086
     "$build/fuzz/$t" $limit ${options[$t]} -timeout=25 -close_fd_mask=3 -print_final_stats=1 \
         -artifact_prefix="$findings/" "$corpus" "$run/seeds/$t" \
-        >"$run/logs/$t.log" 2>&1 || rc=$?
-    echo "$rc $((SECONDS - start))" >"$run/logs/$t.result"
+        >"$run/logs/$t.$process.log" 2>&1 || rc=$?
+    echo "$rc $((SECONDS - start))" >"$run/logs/$t.$process.result"
+}
+
+# Target $1 for its long run, in $jobs processes side by side on its kept
+# corpus. libFuzzer reloads the corpus folder every second, so each process
+# goes on from what the others found; the count left is shared out.
+run_long() {
+    local t=$1 left p
+    left=$((long_runs[$t] - $(ledger_total "$t")))
+    for ((p = 1; p <= jobs; p++)); do
+        run_target "$t" "fuzz/corpus/$t" "$p" \
+            "-runs=$(((left + jobs - 1) / jobs)) -max_total_time=$((minutes * 60))" &
+    done
+    wait
+}
+
+# Target $1's totals over its processes in this run: exit status (the
+# first that is not 0), seconds (the longest), inputs and inputs a second
+# (both summed), and processes.
+run_totals() {
+    local t=$1 rc=0 seconds=0 execs=0 rate=0 processes=0 r s n f
+    for f in "$run/logs/$t".[0-9]*.result; do
+        read -r r s <"$f"
+        ((rc != 0)) || rc=$r
+        ((s <= seconds)) || seconds=$s
+        n=$(sed -n 's/^stat::number_of_executed_units: *//p' "${f%.result}.log" | tail -1)
+        execs=$((execs + ${n:-0}))
+        n=$(sed -n 's/^stat::average_exec_per_sec: *//p' "${f%.result}.log" | tail -1)
+        rate=$((rate + ${n:-0}))
+        processes=$((processes + 1))
+    done
+    echo "$rc $seconds $execs $rate $processes"
 }
 
 # Keeps only the inputs that add coverage (seeds included), in place.
@@ -157,27 +184,20 @@ minimise_corpus() {
 
 # Adds target $1's last run to the ledger.
 record_run() {
-    local t=$1
-    local log="$run/logs/$t.log" rc elapsed execs rate files bytes found
-    read -r rc elapsed <"$run/logs/$t.result"
-    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+    local t=$1 rc elapsed execs rate processes files bytes found
+    read -r rc elapsed execs rate processes < <(run_totals "$t")
     files=$(find "fuzz/corpus/$t" -type f | wc -l)
     bytes=$(find "fuzz/corpus/$t" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
     found=$(find "$run/findings/$t" -type f | wc -l)
-    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%Y-%m-%d)" \
-        "$built_from" "$t" "${execs:-0}" "$elapsed" "${rate:-0}" "$files" \
-        "$bytes" "$found" >>"$ledger"
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%Y-%m-%d)" \
+        "$built_from" "$t" "$execs" "$elapsed" "$rate" "$files" \
+        "$bytes" "$found" "$processes" >>"$ledger"
 }
 
 report_target() {
     local t=$1 corpus=$2
-    local log="$run/logs/$t.log"
-    local rc elapsed
-    read -r rc elapsed <"$run/logs/$t.result"
-    local execs rate files bytes found
-    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+    local rc elapsed execs rate processes files bytes found
+    read -r rc elapsed execs rate processes < <(run_totals "$t")
     files=$(find "$corpus" -type f | wc -l)
     bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
     found=$(find "$run/findings/$t" -type f | wc -l)
@@ -185,8 +205,9 @@ report_target() {
         "$t" "${execs:-?}" "${rate:-?}" "$elapsed" "$files" "$bytes" "$found"
     if [ "$rc" != 0 ] || [ "$found" != 0 ]; then
         find "$run/findings/$t" -type f -printf '    finding: %p\n'
-        grep -m 3 -E 'ERROR|runtime error|invariant broken|SUMMARY' "$log" | sed 's/^/    /' || true
-        echo "    log: $log (exit status $rc)"
+        grep -m 3 -E 'ERROR|runtime error|invariant broken|SUMMARY' "$run/logs/$t".[0-9]*.log |
+            sed 's/^/    /' || true
+        echo "    logs: $run/logs/$t.<process>.log (exit status $rc)"
         return 1
     fi
 }
@@ -200,9 +221,10 @@ if [ "$mode" = seconds ]; then
     done
     # Never more than two fuzzing processes at once: the machine has two cores.
     for ((i = 0; i < ${#targets[@]}; i += 2)); do
-        run_target "${targets[i]}" "$run/corpus/${targets[i]}" &
+        run_target "${targets[i]}" "$run/corpus/${targets[i]}" 1 "-max_total_time=$seconds" &
         if ((i + 1 < ${#targets[@]})); then
-            run_target "${targets[i + 1]}" "$run/corpus/${targets[i + 1]}" &
+            run_target "${targets[i + 1]}" "$run/corpus/${targets[i + 1]}" 1 \
+                "-max_total_time=$seconds" &
         fi
         wait
     done
@@ -210,14 +232,15 @@ if [ "$mode" = seconds ]; then
     # The copies grew in the run; what was found stays with its log.
     rm -rf "$run/corpus"
 else
-    [ -f "$ledger" ] || printf 'date\tcommit\ttarget\tinputs\tseconds\tinputs_per_s\tcorpus_files\tcorpus_bytes\tfindings\n' >"$ledger"
-    # One at a time: the long run keeps to one core while other work goes on.
+    [ -f "$ledger" ] || printf 'date\tcommit\ttarget\tinputs\tseconds\tinputs_per_s\tcorpus_files\tcorpus_bytes\tfindings\tprocesses\n' >"$ledger"
+    # One target at a time: with one process, the long run keeps to one core
+    # while other work goes on.
     for t in "${targets[@]}"; do
         if (($(ledger_total "$t") >= long_runs[$t])); then
             echo "[fuzz] $t: done ($(ledger_total "$t") inputs)"
             continue
         fi
-        run_target "$t" "fuzz/corpus/$t"
+        run_long "$t"
         minimise_corpus "$t" "fuzz/corpus/$t"
         record_run "$t"
         report_target "$t" "fuzz/corpus/$t" || failed=1

@@ -25,6 +25,11 @@ PACKAGES=(
     python3
 )
 
+# One install at a time: two scripts started side by side on a fresh machine
+# (two long fuzz runs, say) would otherwise race for apt's lock, and the
+# second would fail. The second waits, then finds nothing missing.
+exec 9>"${TMPDIR:-/tmp}/talvek-setup-$(id -u).lock"
+flock 9
 missing=()
 for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -34,9 +39,12 @@ if ((${#missing[@]})); then
     SUDO=""
     [ "$(id -u)" -eq 0 ] || SUDO="sudo"
     export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # Waits for an apt run of someone else's (unattended upgrades) too.
+    apt_opts=(-o DPkg::Lock::Timeout=600)
+    $SUDO apt-get "${apt_opts[@]}" update -qq
+    $SUDO apt-get "${apt_opts[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi
+flock -u 9
 
 [ "${1:-}" = --packages-only ] && exit 0
 
