@@ -18,9 +18,9 @@
 # The kept corpora are fuzz/corpus/<target>/ and the ledger fuzz/ledger.tsv,
 # both in git, so a long run resumes on any machine: commit them after one.
 # Each invocation works in a folder of its own, build-fuzz/runs/<mode>-<time>-<pid>/
-# (seeds, logs/<target>.<process>.log, findings/<target>/), so a short run beside a long one, or
-# after an old finding, reports only what it found. Exit status 1 on any
-# finding.
+# (seeds, logs/<target>.<process>.log, findings/<target>/), so a short run
+# beside a long one, or after an old finding, reports only what it found.
+# Exit status 1 on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -171,6 +171,14 @@ run_totals() {
     echo "$rc $seconds $execs $rate $processes"
 }
 
+# Target $1's corpus $2 and this run's findings: files, bytes, findings.
+corpus_totals() {
+    local t=$1 corpus=$2
+    echo "$(find "$corpus" -type f | wc -l)" \
+        "$(find "$corpus" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')" \
+        "$(find "$run/findings/$t" -type f | wc -l)"
+}
+
 # Keeps only the inputs that add coverage (seeds included), in place.
 minimise_corpus() {
     local t=$1 corpus=$2
@@ -186,9 +194,7 @@ minimise_corpus() {
 record_run() {
     local t=$1 rc elapsed execs rate processes files bytes found
     read -r rc elapsed execs rate processes < <(run_totals "$t")
-    files=$(find "fuzz/corpus/$t" -type f | wc -l)
-    bytes=$(find "fuzz/corpus/$t" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
-    found=$(find "$run/findings/$t" -type f | wc -l)
+    read -r files bytes found < <(corpus_totals "$t" "fuzz/corpus/$t")
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%Y-%m-%d)" \
         "$built_from" "$t" "$execs" "$elapsed" "$rate" "$files" \
         "$bytes" "$found" "$processes" >>"$ledger"
@@ -198,11 +204,9 @@ report_target() {
     local t=$1 corpus=$2
     local rc elapsed execs rate processes files bytes found
     read -r rc elapsed execs rate processes < <(run_totals "$t")
-    files=$(find "$corpus" -type f | wc -l)
-    bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
-    found=$(find "$run/findings/$t" -type f | wc -l)
+    read -r files bytes found < <(corpus_totals "$t" "$corpus")
     printf '%-24s %12s execs %8s exec/s %6ss  corpus %6s files %10s bytes  findings %s\n' \
-        "$t" "${execs:-?}" "${rate:-?}" "$elapsed" "$files" "$bytes" "$found"
+        "$t" "$execs" "$rate" "$elapsed" "$files" "$bytes" "$found"
     if [ "$rc" != 0 ] || [ "$found" != 0 ]; then
         find "$run/findings/$t" -type f -printf '    finding: %p\n'
         grep -m 3 -E 'ERROR|runtime error|invariant broken|SUMMARY' "$run/logs/$t".[0-9]*.log |
