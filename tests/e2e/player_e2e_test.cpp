@@ -120,6 +120,18 @@ uint32_t first_repair_keyframe(const std::map<uint32_t, SentFrame>& frames) {
     return 0;
 }
 
+// The id of the first frame the sender sent after it received a keyframe
+// request, or 0 if the stream ended first.
+uint32_t first_frame_after_request(const std::string& sender_out) {
+    bool asked = false;
+    for (const std::string& line : lines_of(sender_out)) {
+        unsigned id = 0;
+        if (line == "[Sender] received KFRQ") asked = true;
+        else if (asked && std::sscanf(line.c_str(), "[Sender] frame %u:", &id) == 1) return id;
+    }
+    return 0;
+}
+
 // The drop line the receiver must print for a frame that arrived in part.
 std::string drop_line(uint32_t id, const SentFrame& f) {
     const unsigned received = f.datagrams - f.dropped;
@@ -553,10 +565,7 @@ TEST_F(PlayerEndToEnd, LostFragmentIsLoggedAskedForAndRepairedByTheNextKeyframe)
     // The sender answered with a keyframe right after the request.
     const uint32_t repair = first_repair_keyframe(frames);
     ASSERT_GT(repair, LOSSY_FRAME) << sender_out;
-    EXPECT_LE(repair, LOSSY_FRAME + 3) << sender_out;
-    const size_t kfrq_at = sender_out.find("[Sender] received KFRQ");
-    const size_t key_at = sender_out.find("[Sender] keyframe frame " + std::to_string(repair));
-    EXPECT_LT(kfrq_at, key_at);
+    EXPECT_EQ(first_frame_after_request(sender_out), repair) << sender_out;
 
     ASSERT_NO_FATAL_FAILURE(expect_repaired_from(repair, LOSSY_FRAME, shots, clip, FRAMES,
                                                  "player_e2e_repaired.ppm"));
@@ -601,10 +610,12 @@ TEST_F(PlayerEndToEnd, DeltaFrameOvertakenByTheNextIsAskedForAndRepairedByAKeyfr
         << player->out();
     EXPECT_EQ(count_of(sender_out, "[Sender] received KFRQ\n"), 1u) << sender_out;
 
-    // Asked for when frame 5 completed, so answered within a frame or two.
+    // Asked for when frame 5 completed. How soon the request arrives depends
+    // on the machine's load; what must hold is that the sender's very next
+    // frame is the keyframe it answered with.
     const uint32_t repair = first_repair_keyframe(frames);
     ASSERT_GT(repair, LOSSY_FRAME) << sender_out;
-    EXPECT_LE(repair, LOSSY_FRAME + 3) << sender_out;
+    EXPECT_EQ(first_frame_after_request(sender_out), repair) << sender_out;
 
     ASSERT_NO_FATAL_FAILURE(expect_repaired_from(repair, LOSSY_FRAME, shots, clip, FRAMES));
 
